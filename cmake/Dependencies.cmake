@@ -1,0 +1,16 @@
+# Outside libraries, all from Debian packages (scripts/test installs them).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(Boost REQUIRED COMPONENTS regex)
+find_package(pugixml REQUIRED)
+pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+pkg_check_modules(LIBIDN REQUIRED IMPORTED_TARGET libidn)
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(ODBC REQUIRED IMPORTED_TARGET odbc)
+# The MariaDB client library is loaded at run time with dlopen; only its headers are needed here.
+pkg_check_modules(MARIADB REQUIRED libmariadb)
+if(CADRO_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
