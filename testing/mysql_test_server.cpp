@@ -1,0 +1,76 @@
+#include "testing/mysql_test_server.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+
+#include "platform/text_codec.h"
+#include "platform/vformat.h"
+
+namespace testing_support {
+
+namespace {
+
+bool readVariable(const char* name, std::wstring& out, std::string* why) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) {
+    if (why)
+      *why = std::string(name) +
+             " is not set: no private MariaDB server for this run (scripts/test starts one; "
+             "scripts/mariadb-private start DIR and sourcing DIR/env does it by hand)";
+    return false;
+  }
+  out = text::fromAnsi(value);
+  return true;
+}
+
+}  // namespace
+
+std::optional<MySQLTestServer> MySQLTestServer::fromEnvironment(std::string* why) {
+  MySQLTestServer server;
+  std::wstring port;
+  if (!readVariable("CADRO_TEST_MYSQL_SOCKET", server.socket, why) ||
+      !readVariable("CADRO_TEST_MYSQL_HOST", server.host, why) || !readVariable("CADRO_TEST_MYSQL_PORT", port, why) ||
+      !readVariable("CADRO_TEST_MYSQL_DB", server.database, why) ||
+      !readVariable("CADRO_TEST_MYSQL_USER", server.user, why) ||
+      !readVariable("CADRO_TEST_MYSQL_PASSWORD", server.password, why) ||
+      !readVariable("CADRO_TEST_MYSQL_ADMIN_USER", server.adminUser, why) ||
+      !readVariable("CADRO_TEST_MYSQL_ADMIN_PASSWORD", server.adminPassword, why))
+    return std::nullopt;
+  server.port = static_cast<int32_t>(std::wcstol(port.c_str(), nullptr, 10));
+  return server;
+}
+
+std::unique_ptr<MySQLDatabaseProvider> MySQLTestServer::connectAsAdmin(const std::wstring& db) const {
+  auto provider = std::make_unique<MySQLDatabaseProvider>();
+  provider->connect(L"localhost", db, adminUser, adminPassword, 0, socket);
+  return provider;
+}
+
+std::unique_ptr<MySQLDatabaseProvider> MySQLTestServer::connectAsControlPanel(const std::wstring& db) const {
+  auto provider = std::make_unique<MySQLDatabaseProvider>();
+  provider->connect(L"localhost", db, user, password, 0, socket);
+  return provider;
+}
+
+MySQLScratchDatabase::MySQLScratchDatabase(const MySQLTestServer& server)
+    : server_(server), admin_(server.connectAsAdmin()) {
+  static std::atomic<unsigned> sequence{0};
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  name_ = vformat(L"cadro_t_%u_%u_%u", static_cast<unsigned>(getpid()), sequence++,
+                  static_cast<unsigned>(ticks & 0xFFFFFF));
+  admin_->execute(L"CREATE DATABASE `" + name_ + L"` CHARACTER SET utf8mb4");
+}
+
+MySQLScratchDatabase::~MySQLScratchDatabase() {
+  try {
+    if (!admin_->ping()) admin_ = server_.connectAsAdmin();
+    admin_->execute(L"DROP DATABASE IF EXISTS `" + name_ + L"`");
+  } catch (...) {
+    // A database left behind goes with the server's data directory at the end of the run.
+  }
+}
+
+}  // namespace testing_support
