@@ -42,12 +42,12 @@ SchemaColumn dateTime(std::string name) { return column(std::move(name), K::Date
 std::vector<SchemaTable> buildTables() {
   return {
       {"clients",
-       {id(), dateTime("cr_date"), text("cname", 255), text("pname", 255), text("login", 20), integer("status", "0"),
+       {id(), column("cr_date", K::DateTime), text("cname", 255), text("pname", 255), text("login", 20), integer("status", "0"),
         text("email", 255), ref("limits_id"), text("guid", 36)},
        {},
        {{"login"}}},
       {"domains",
-       {id(), dateTime("cr_date"), required("name", 255), text("displayName", 255), ref("dns_zone_id"),
+       {id(), column("cr_date", K::DateTime), required("name", 255), text("displayName", 255), ref("dns_zone_id"),
         integer("status", "0"), text("htype", 16, "'none'"), counter("real_size"), ref("cl_id", true),
         ref("limits_id"), text("guid", 36)},
        {},

@@ -1,12 +1,16 @@
 #include "testing/mysql_test_server.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 
 #include "platform/text_codec.h"
+#include "platform/vexception.h"
 #include "platform/vformat.h"
 
 namespace testing_support {
@@ -53,6 +57,21 @@ std::unique_ptr<MySQLDatabaseProvider> MySQLTestServer::connectAsControlPanel(co
   auto provider = std::make_unique<MySQLDatabaseProvider>();
   provider->connect(L"localhost", db, user, password, 0, socket);
   return provider;
+}
+
+MySQLServerLoginsLock::MySQLServerLoginsLock(const MySQLTestServer& server) {
+  const std::string path = text::toAnsi(server.socket) + ".logins.lock";
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ < 0) raiseErrno(L"open " + text::fromAnsi(path), errno, VCTX(L"", "MySQLServerLoginsLock"));
+  if (::flock(fd_, LOCK_EX) != 0) {
+    int err = errno;
+    ::close(fd_);
+    raiseErrno(L"flock " + text::fromAnsi(path), err, VCTX(L"", "MySQLServerLoginsLock"));
+  }
+}
+
+MySQLServerLoginsLock::~MySQLServerLoginsLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 MySQLScratchDatabase::MySQLScratchDatabase(const MySQLTestServer& server)

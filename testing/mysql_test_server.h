@@ -38,6 +38,19 @@ struct MySQLTestServer {
   auto serverVariable = ::testing_support::MySQLTestServer::fromEnvironment(&serverVariable##Why); \
   if (!serverVariable) GTEST_SKIP() << serverVariable##Why
 
+// Serialises, across test processes, the tests that change or depend on the server-wide
+// logins (the fallback logins of the connection chain), by an flock beside the socket.
+class MySQLServerLoginsLock {
+ public:
+  explicit MySQLServerLoginsLock(const MySQLTestServer& server);
+  ~MySQLServerLoginsLock();
+  MySQLServerLoginsLock(const MySQLServerLoginsLock&) = delete;
+  MySQLServerLoginsLock& operator=(const MySQLServerLoginsLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 // A database of its own for one test, created on construction and dropped (with whatever
 // the test left in it) on destruction. Its name starts with "cadro_t_", which the
 // control-panel login of the test server may use.

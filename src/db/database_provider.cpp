@@ -49,15 +49,18 @@ int32_t VRecordSet::indexOf(const std::wstring& column, const char* operation) c
 }
 
 std::wstring VRecordSet::get(const std::wstring& column, const std::wstring& defaultValue, bool emptyIsNull) {
-  return recordSet_->get(indexOf(column, "VRecordSet::get"), defaultValue, emptyIsNull);
+  const int32_t index = indexOf(column, "VRecordSet::get");
+  return recordSet_->get(index, defaultValue, emptyIsNull);
 }
 
 bool VRecordSet::isNull(const std::wstring& column, bool emptyIsNull) {
-  return recordSet_->isNull(indexOf(column, "VRecordSet::isNull"), emptyIsNull);
+  const int32_t index = indexOf(column, "VRecordSet::isNull");
+  return recordSet_->isNull(index, emptyIsNull);
 }
 
 bool VRecordSet::lookup(const std::wstring& column, std::wstring& out, bool emptyIsNull) {
-  return recordSet_->lookup(indexOf(column, "VRecordSet::lookup"), out, emptyIsNull);
+  const int32_t index = indexOf(column, "VRecordSet::lookup");
+  return recordSet_->lookup(index, out, emptyIsNull);
 }
 
 // ---- IDatabaseProvider
