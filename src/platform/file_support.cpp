@@ -1,6 +1,9 @@
 #include "platform/file_support.h"
 
+#include <sys/stat.h>
 #include <time.h>
+
+#include <cerrno>
 
 #include "platform/vfilename.h"
 
@@ -23,6 +26,14 @@ std::string nativePath(std::wstring_view path, std::wstring_view call, const Con
   if (path.empty() || path.find(L'\0') != std::wstring_view::npos)
     raiseOsError(operationText(call, path), winerr::kInvalidName, record);
   return VFileName::toNative(path);
+}
+
+int openError(int err, const std::string& native) {
+  if (err != ENOENT) return err;
+  size_t slash = native.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return err;
+  struct stat st;
+  return ::stat(native.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? err : ENOTDIR;
 }
 
 VDateTime timeOf(const struct timespec& stamp) {

@@ -23,6 +23,10 @@ std::wstring operationText(std::wstring_view call, std::wstring_view path);
 // system would silently cut short) raises OS error 123 (invalid name).
 std::string nativePath(std::wstring_view path, std::wstring_view call, const ContextRecord& record);
 
+// The errno to report for a failed open of `native`: a missing directory on the way is a
+// missing path (ENOTDIR, code 3) rather than a missing file (ENOENT, code 2).
+int openError(int err, const std::string& native);
+
 // A file time stamp as a UTC VDateTime; the zero value for a stamp outside the range of
 // file times (before 1601 or after 30827).
 VDateTime timeOf(const struct timespec& stamp);

@@ -24,21 +24,6 @@ int openFlags(VFile::Mode mode) {
   return O_RDONLY | O_CLOEXEC;
 }
 
-// A path whose last component is a directory (or whose parent is not one) fails in the
-// system's own terms: a directory cannot be opened as a file, a missing directory on the
-// way is a missing path rather than a missing file.
-int refineOpenError(int err, const std::string& native, VFile::Mode mode) {
-  if (err == ELOOP && mode != VFile::Mode::Read) return EACCES;
-  if (err == ENOENT) {
-    size_t slash = native.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) {
-      struct stat st;
-      if (::stat(native.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ENOTDIR;
-    }
-  }
-  return err;
-}
-
 struct stat statOf(int fd, const std::wstring& path, const char* operation) {
   struct stat st;
   if (::fstat(fd, &st) != 0) filesupport::raise(L"GetFileInformation", path, errno, VCTX(L"", operation));
@@ -77,7 +62,7 @@ void VFile::open(const std::wstring& path, Mode mode) {
     fd = ::open(native.c_str(), openFlags(mode), 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    int err = refineOpenError(errno, native, mode);
+    int err = errno == ELOOP && mode != Mode::Read ? EACCES : filesupport::openError(errno, native);
     filesupport::raise(L"CreateFile", path, err, VCTX(L"", "VFile::open"), ExistsMeaning::FileExists);
   }
   struct stat st;

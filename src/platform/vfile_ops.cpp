@@ -175,7 +175,9 @@ std::wstring VFile::createTemporary(const std::wstring& directory, const std::ws
   std::string pattern = native(VFileName::combine(directory, prefix + L"XXXXXX.tmp"), L"GetTempFileName",
                                "VFile::createTemporary");
   int fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
-  if (fd < 0) filesupport::raise(L"GetTempFileName", directory, errno, VCTX(L"", "VFile::createTemporary"));
+  if (fd < 0)
+    filesupport::raise(L"GetTempFileName", directory, filesupport::openError(errno, pattern),
+                       VCTX(L"", "VFile::createTemporary"));
   ::close(fd);
   return VFileName::fromNative(pattern);
 }

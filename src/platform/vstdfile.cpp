@@ -28,7 +28,9 @@ VStdFile::VStdFile(const std::wstring& path, Mode mode) : path_(path), codec_(te
   do {
     fd = ::open(native.c_str(), flags, 0644);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) filesupport::raise(L"CreateFile", path, errno == ELOOP ? EACCES : errno, where);
+  if (fd < 0) filesupport::raise(L"CreateFile", path,
+                                 errno == ELOOP && mode != Mode::Read ? EACCES : filesupport::openError(errno, native),
+                                 where);
   file_ = ::fdopen(fd, fmode);
   if (!file_) {
     const int err = errno;
