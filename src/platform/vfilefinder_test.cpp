@@ -68,7 +68,8 @@ TEST(VFileFinder, ListsInNameOrderWithoutDotEntries) {
   EXPECT_EQ(names(W(t.root), L"*.zip"), std::vector<std::wstring>{});
 
   std::vector<std::wstring> viaPattern;
-  for (VFileFinder f = VFileFinder::forPattern(W(t.root + "/*.TXT")); f.next();) viaPattern.push_back(f.entry().path);
+  for (VFileFinder f = VFileFinder::forPattern(W(t.root + "/*.TXT")); f.next();)
+    viaPattern.push_back(f.entry().path);
   EXPECT_EQ(viaPattern, std::vector<std::wstring>{W(t.root + "/notes.txt")});
 }
 
