@@ -4,12 +4,16 @@
 #include <vector>
 
 #include "app/statistics.h"
+#include "db/cdr_database.h"
 #include "platform/cancellation.h"
 #include "platform/text_codec.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   cancellation::installHandlers();
+  // The control-panel connection is made before the command line is read; a failure here
+  // is reported and the run sequence's own connect decides.
+  CDRDatabase::SharedScope database;
   std::vector<std::wstring> args;
   args.reserve(static_cast<size_t>(argc));
   for (int i = 0; i < argc; ++i) args.push_back(text::fromAnsi(argv[i]));
