@@ -1,9 +1,23 @@
 #include "traffic/w3c_field_names.h"
 
 #include <algorithm>
-#include <cwctype>
 
 #include "traffic/w3c_white_space.h"
+
+namespace {
+
+// Cheap rather than thorough: field names are few and short, and differ in their length or
+// their first, middle or last character; a collision costs one more probe.
+size_t slotHash(std::wstring_view name) {
+  if (name.empty()) return 0;
+  size_t h = name.size() * 0x9E3779B1u;
+  h ^= static_cast<size_t>(name.front()) * 31u;
+  h ^= static_cast<size_t>(name[name.size() / 2]) * 7919u;
+  h ^= static_cast<size_t>(name.back()) * 131071u;
+  return h ^ (h >> 7);
+}
+
+}  // namespace
 
 W3CFieldNames::W3CFieldNames(std::vector<std::wstring> names)
     : names_(std::move(names)), previousSame_(names_.size(), -1) {
@@ -18,6 +32,15 @@ W3CFieldNames::W3CFieldNames(std::vector<std::wstring> names)
     if (k > 0 && names_[static_cast<size_t>(order[k])] == names_[static_cast<size_t>(order[k - 1])])
       previousSame_[static_cast<size_t>(order[k])] = order[k - 1];
     if (lastOfName) byName_.push_back(W3CField(order[k]));
+  }
+  size_t slots = 8;
+  while (slots < byName_.size() * 4) slots *= 2;
+  slots_.assign(slots, -1);
+  slotMask_ = slots - 1;
+  for (W3CField f : byName_) {
+    size_t at = slotHash(names_[static_cast<size_t>(f.last_)]) & slotMask_;
+    while (slots_[at] >= 0) at = (at + 1) & slotMask_;
+    slots_[at] = f.last_;
   }
 }
 
@@ -38,9 +61,9 @@ std::shared_ptr<const W3CFieldNames> W3CFieldNames::fromDirective(std::wstring_v
 }
 
 W3CField W3CFieldNames::find(std::wstring_view name) const {
-  auto it = std::lower_bound(byName_.begin(), byName_.end(), name, [&](W3CField f, std::wstring_view n) {
-    return std::wstring_view(names_[static_cast<size_t>(f.last_)]) < n;
-  });
-  if (it == byName_.end() || names_[static_cast<size_t>(it->last_)] != name) return W3CField();
-  return *it;
+  for (size_t at = slotHash(name) & slotMask_;; at = (at + 1) & slotMask_) {
+    const int slot = slots_[at];
+    if (slot < 0) return W3CField();
+    if (names_[static_cast<size_t>(slot)] == name) return W3CField(slot);
+  }
 }

@@ -52,4 +52,7 @@ class W3CFieldNames {
   std::vector<std::wstring> names_;
   std::vector<int> previousSame_;  // earlier position of the same name, or -1
   std::vector<W3CField> byName_;
+  // Open addressing over the distinct names: a name lookup is a few loads and one compare.
+  std::vector<int> slots_;  // last position of a name, or -1
+  size_t slotMask_ = 0;
 };

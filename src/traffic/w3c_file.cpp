@@ -77,7 +77,11 @@ void W3CFile::iterator::readHeaderBlock() {
 }
 
 W3CFile::line_iterator::line_iterator(const header& block) : input_(block.input_), fields_(block.fields_) {
-  if (input_) readRecord();
+  if (!input_) return;
+  // Sized once for the block, so ordinary lines never allocate; a longer line grows the
+  // record, which keeps that size for the rest of the block.
+  record_.reserve(kReservedLine, fields_->size());
+  readRecord();
 }
 
 W3CFile::line_iterator& W3CFile::line_iterator::operator++() {

@@ -128,6 +128,7 @@ class W3CFile::line_iterator {
   line_iterator& operator++();
 
  private:
+  static constexpr size_t kReservedLine = 1024;
   void readRecord();
 
   Input* input_ = nullptr;

@@ -33,7 +33,7 @@ class W3CRecord {
   // field() below): no name lookup.
   std::wstring_view get(W3CField f) const {
     if (!names_) return {};
-    int at = names_->resolve(f, values_.size());
+    int at = names_->resolve(f, paired_);
     if (at < 0) return {};
     const Span& s = values_[static_cast<size_t>(at)];
     return std::wstring_view(storage_.data() + s.begin, s.end - s.begin);
@@ -43,13 +43,13 @@ class W3CRecord {
 
   // Number of fields in the map: distinct names that received a value.
   size_t size() const;
-  bool empty() const { return values_.empty(); }
+  bool empty() const { return paired_ == 0; }
   // Calls fn(name, value) for every field, ordered by name.
   template <typename Fn>
   void forEach(Fn&& fn) const {
     if (!names_) return;
     for (W3CField f : names_->byName()) {
-      int at = names_->resolve(f, values_.size());
+      int at = names_->resolve(f, paired_);
       if (at >= 0) fn(std::wstring_view(names_->names()[static_cast<size_t>(at)]), get(f));
     }
   }
@@ -60,6 +60,13 @@ class W3CRecord {
   std::wstring_view line() const { return std::wstring_view(storage_.data(), lineLength_); }
   // The field names the values are paired with; null for a default record.
   const std::shared_ptr<const W3CFieldNames>& fieldNames() const { return names_; }
+
+  // Makes room for lines of `chars` characters and `fields` values, so that reading lines
+  // up to that size does not allocate.
+  void reserve(size_t chars, size_t fields) {
+    storage_.reserve(chars);
+    spans(fields);
+  }
 
   // Replaces the content with one log line: decodes `bytes` with `codec`, splits the text
   // into values, one per white-space character (leading white space gives an empty first
@@ -80,10 +87,16 @@ class W3CRecord {
   };
   bool parseAscii(std::string_view bytes, size_t wanted);
   void splitWide(size_t wanted);
+  // Makes room for `wanted` spans; the array only grows, so refilling it costs nothing.
+  Span* spans(size_t wanted) {
+    if (values_.size() < wanted) values_.resize(wanted);
+    return values_.data();
+  }
 
   std::shared_ptr<const W3CFieldNames> names_;
   // The line, followed by the values of an assigned record; value spans point into it.
   std::wstring storage_;
   size_t lineLength_ = 0;
-  std::vector<Span> values_;  // one per paired field name, in field order
+  std::vector<Span> values_;  // the first paired_ are the values, in field order
+  size_t paired_ = 0;
 };
