@@ -51,9 +51,11 @@ std::unique_ptr<LogByteSource> LogByteSource::openFile(const std::wstring& path,
   return std::make_unique<LogByteSource>(fd, path);
 }
 
-LogByteSource::LogByteSource(int fd, std::wstring name)
-    : fd_(fd), name_(std::move(name)), owned_(std::make_unique_for_overwrite<char[]>(kBufferSize)),
-      capacity_(kBufferSize), data_(owned_.get()) {}
+LogByteSource::LogByteSource(int fd, std::wstring name, size_t bufferSize)
+    : fd_(fd), name_(std::move(name)), capacity_(bufferSize > 0 ? bufferSize : 1) {
+  owned_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  data_ = owned_.get();
+}
 
 LogByteSource::LogByteSource(std::string_view bytes) : data_(bytes.data()), len_(bytes.size()), eof_(true) {}
 

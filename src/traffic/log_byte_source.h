@@ -22,8 +22,9 @@ class LogByteSource {
   // `operation` (the reader's constructor); the system's reason is the context text.
   static std::unique_ptr<LogByteSource> openFile(const std::wstring& path, const char* operation);
   // Reads from an open descriptor, which the source then owns and closes. `name` is used
-  // in error messages only.
-  LogByteSource(int fd, std::wstring name);
+  // in error messages only. `bufferSize` (at least 1) is the size of the first buffer; tests
+  // make it small to put buffer boundaries everywhere.
+  LogByteSource(int fd, std::wstring name, size_t bufferSize = kBufferSize);
   // Reads from `bytes`, which the caller keeps alive and unchanged while the source exists.
   explicit LogByteSource(std::string_view bytes);
   ~LogByteSource();

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "platform/text_codec.h"
 #include "platform/vexception.h"
@@ -39,6 +41,23 @@ TEST(LogByteSource, LinesAcrossBufferBoundariesAreWhole) {
   }
   auto source = openBytes(dir, bytes);
   EXPECT_EQ(allLines(*source), expected);
+}
+
+TEST(LogByteSource, EveryBufferSizeReadsAsMemoryDoes) {
+  // Tiny buffers put refills and growth on every byte position of the sample.
+  using namespace std::string_literals;
+  const std::string sample = "ab\r\n\r\ncdef\rg\n"s + std::string(70, 'h') + "\n\ri\0never"s;
+  LogByteSource memory(sample);
+  const std::vector<std::string> expected = allLines(memory);
+  ASSERT_EQ(expected.size(), 5u);
+  for (size_t size = 1; size <= 80; ++size) {
+    int fd = ::memfd_create("log", MFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, sample.data(), sample.size()), static_cast<ssize_t>(sample.size()));
+    ::lseek(fd, 0, SEEK_SET);
+    LogByteSource source(fd, L"memfd", size);
+    EXPECT_EQ(allLines(source), expected) << "buffer of " << size;
+  }
 }
 
 TEST(LogByteSource, LineLongerThanTheBufferGrowsIt) {

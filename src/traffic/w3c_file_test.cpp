@@ -1,10 +1,12 @@
 #include "traffic/w3c_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/vexception.h"
+#include "testing/allocation_counter.h"
 #include "testing/temp_dir.h"
 #include "traffic/w3c_test_util.h"
 
@@ -231,4 +233,27 @@ TEST(W3CFile, MovedIteratorKeepsReading) {
   EXPECT_EQ(w3c_test::render(*W3CFile::line_iterator(*second)), "a=1");
   ++second;
   EXPECT_EQ(w3c_test::render(*W3CFile::line_iterator(*second)), "b=2");
+}
+
+TEST(W3CFile, ReadingLinesDoesNotAllocateOnceWarmedUp) {
+  // Lines of every length up to the longest seen, ASCII and not, through a descriptor.
+  std::string log = "#Fields: date time cs-host sc-bytes cs(User-Agent)\n";
+  log += "2008-01-01 00:00:00 " + std::string(1500, 'w') + " 1 ua\n";
+  for (int i = 0; i < 3000; ++i) {
+    log += "2008-01-01 00:00:0" + std::to_string(i % 10) + " host" + std::string(static_cast<size_t>(i % 700), 'x');
+    log += i % 7 == 0 ? " 12 Mozilla\xc3\xa9\n" : i % 11 == 0 ? "  \t\r\n" : " 345 -\n";
+  }
+  int fd = ::memfd_create("log", MFD_CLOEXEC);
+  ASSERT_EQ(::write(fd, log.data(), log.size()), static_cast<ssize_t>(log.size()));
+  ::lseek(fd, 0, SEEK_SET);
+  W3CFile::iterator block(std::make_unique<LogByteSource>(fd, L"memfd", 64 * 1024), text::NarrowCodec("UTF-8"));
+  const W3CFile::field bytes = block->field(L"sc-bytes");
+  W3CFile::line_iterator line(*block);
+  ++line;  // the longest line sized the record
+  size_t lines = 0, total = 0;
+  const unsigned long before = testing_support::allocationsOnThisThread();
+  for (; !line.atEnd(); ++line, ++lines) total += line->get(bytes).size() + line->get(L"cs(User-Agent)").size();
+  EXPECT_EQ(testing_support::allocationsOnThisThread() - before, 0u);
+  EXPECT_EQ(lines, 3000u);
+  EXPECT_GT(total, 0u);
 }
