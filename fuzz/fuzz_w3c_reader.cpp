@@ -57,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t bufferSize = 1 + (data[0] & 0x3F);
   const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  const std::wstring fromMemory =
-      readAll(W3CFile::iterator(std::make_unique<LogByteSource>(bytes), codec));
+  const std::wstring fromMemory = readAll(W3CFile::iterator(std::make_unique<LogByteSource>(bytes), codec));
 
   int fd = ::memfd_create("w3c", MFD_CLOEXEC);
   if (fd < 0) return 0;

@@ -46,9 +46,11 @@ void free(void* p) { __libc_free(p); }
 namespace {
 
 const wchar_t* const kFields[] = {
-    L"date", L"time", L"s-sitename", L"s-computername", L"s-ip", L"cs-method", L"cs-uri-stem", L"cs-uri-query",
-    L"s-port", L"cs-username", L"c-ip", L"cs-version", L"cs(User-Agent)", L"cs(Cookie)", L"cs(Referer)",
-    L"cs-host", L"sc-status", L"sc-substatus", L"sc-win32-status", L"sc-bytes", L"cs-bytes", L"time-taken"};
+    L"date",      L"time",        L"s-sitename",     L"s-computername",  L"s-ip",
+    L"cs-method", L"cs-uri-stem", L"cs-uri-query",   L"s-port",          L"cs-username",
+    L"c-ip",      L"cs-version",  L"cs(User-Agent)", L"cs(Cookie)",      L"cs(Referer)",
+    L"cs-host",   L"sc-status",   L"sc-substatus",   L"sc-win32-status", L"sc-bytes",
+    L"cs-bytes",  L"time-taken"};
 constexpr size_t kFieldCount = sizeof(kFields) / sizeof(kFields[0]);
 
 class Random {
@@ -65,8 +67,9 @@ class Random {
 // A deterministic IIS log with the usual 22 fields, a new header block every 100000 lines
 // as IIS writes one on every restart.
 unsigned long long writeLog(const std::string& path, size_t lines) {
-  static const char* const stems[] = {"/index.html", "/images/logo.gif", "/css/site.css", "/news/2008/02/article.aspx",
-                                      "/downloads/setup.exe", "/favicon.ico", "/js/jquery.min.js", "/products/catalog/item-details.aspx"};
+  static const char* const stems[] = {
+      "/index.html",          "/images/logo.gif", "/css/site.css",     "/news/2008/02/article.aspx",
+      "/downloads/setup.exe", "/favicon.ico",     "/js/jquery.min.js", "/products/catalog/item-details.aspx"};
   static const char* const agents[] = {
       "Mozilla/4.0+(compatible;+MSIE+7.0;+Windows+NT+5.1)",
       "Mozilla/5.0+(Windows;+U;+Windows+NT+5.1;+en-US;+rv:1.8.1.12)+Gecko/20080201+Firefox/2.0.0.12",
@@ -94,11 +97,12 @@ unsigned long long writeLog(const std::string& path, size_t lines) {
     const char* host = hosts[rnd.next(5)];
     int n = std::snprintf(
         line, sizeof line,
-        "2008-02-29 %02u:%02u:%02u W3SVC%u WEBHOST-0%u 10.0.0.%u %s %s %s 80 %s 192.168.%u.%u HTTP/1.1 %s - %s %s %u 0 0 "
+        "2008-02-29 %02u:%02u:%02u W3SVC%u WEBHOST-0%u 10.0.0.%u %s %s %s 80 %s 192.168.%u.%u HTTP/1.1 %s - "
+        "%s %s %u 0 0 "
         "%u %u %u\r\n",
         secs / 3600, secs / 60 % 60, secs % 60, 1 + rnd.next(9), 1 + rnd.next(4), 1 + rnd.next(200),
-        methods[rnd.next(5)], stems[rnd.next(8)], rnd.next(3) ? "-" : "id=4711&page=2&sort=asc", rnd.next(8) ? "-" : "jsmith",
-        rnd.next(256), rnd.next(256), agents[rnd.next(4)],
+        methods[rnd.next(5)], stems[rnd.next(8)], rnd.next(3) ? "-" : "id=4711&page=2&sort=asc",
+        rnd.next(8) ? "-" : "jsmith", rnd.next(256), rnd.next(256), agents[rnd.next(4)],
         rnd.next(2) ? "-" : "http://www.example.com/index.html", host, rnd.next(10) ? 200u : 404u,
         100 + rnd.next(90000), 200 + rnd.next(600), rnd.next(500));
     std::fwrite(line, 1, static_cast<size_t>(n), out);
@@ -181,11 +185,13 @@ double timeAwk(const std::string& path) {
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   const size_t lines = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
-  const std::string path = process::tempDirectory() + "/bench_w3c_read." + std::to_string(::getpid()) + ".log";
+  const std::string path =
+      process::tempDirectory() + "/bench_w3c_read." + std::to_string(::getpid()) + ".log";
   const unsigned long long bytes = writeLog(path, lines);
   const std::wstring widePath = text::fromAnsi(path);
   std::printf("log: %zu lines, %.1f MB, %.1f bytes a line, code page %s\n", lines, bytes / 1e6,
-              static_cast<double>(bytes) / static_cast<double>(lines), text::NarrowCodec::system().codeset().c_str());
+              static_cast<double>(bytes) / static_cast<double>(lines),
+              text::NarrowCodec::system().codeset().c_str());
 
   // Rounds interleave the reader and awk, so that load from elsewhere on the machine hits
   // both alike; the best round of each counts.
@@ -205,11 +211,12 @@ int main(int argc, char** argv) {
   const char* names[] = {"reader, field handles", "reader, field names"};
   for (int k = 0; k < 2; ++k) {
     const Pass& p = best[k];
-    std::printf("%-22s %7.3f s  %10.0f lines/s  %7.1f MB/s  %.4f allocations/line (%lu in %zu lines; %lu in all "
-                "for %zu header blocks)  [%llu]\n",
-                names[k], p.seconds, static_cast<double>(p.lines) / p.seconds, bytes / 1e6 / p.seconds,
-                static_cast<double>(p.steadyAllocations) / static_cast<double>(p.steadyLines), p.steadyAllocations,
-                p.steadyLines, p.allAllocations, p.blocks, p.checksum);
+    std::printf(
+        "%-22s %7.3f s  %10.0f lines/s  %7.1f MB/s  %.4f allocations/line (%lu in %zu lines; %lu in all "
+        "for %zu header blocks)  [%llu]\n",
+        names[k], p.seconds, static_cast<double>(p.lines) / p.seconds, bytes / 1e6 / p.seconds,
+        static_cast<double>(p.steadyAllocations) / static_cast<double>(p.steadyLines), p.steadyAllocations,
+        p.steadyLines, p.allAllocations, p.blocks, p.checksum);
   }
   std::printf("%-22s %7.3f s  %10.0f lines/s  %7.1f MB/s\n", "awk '!/^#/{b[$16]+=$20}'", awk,
               static_cast<double>(lines) / awk, bytes / 1e6 / awk);

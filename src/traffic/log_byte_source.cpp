@@ -17,8 +17,10 @@ namespace {
 const char* findLineEnd(const char* p, const char* end) {
   const char* limit = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
   if (!limit) limit = end;
-  if (const void* cr = std::memchr(p, '\r', static_cast<size_t>(limit - p))) limit = static_cast<const char*>(cr);
-  if (const void* nul = std::memchr(p, '\0', static_cast<size_t>(limit - p))) limit = static_cast<const char*>(nul);
+  if (const void* cr = std::memchr(p, '\r', static_cast<size_t>(limit - p)))
+    limit = static_cast<const char*>(cr);
+  if (const void* nul = std::memchr(p, '\0', static_cast<size_t>(limit - p)))
+    limit = static_cast<const char*>(nul);
   return limit;
 }
 

@@ -89,8 +89,8 @@ TEST(LogByteSource, ReadErrorIsRaisedNotTakenForTheEnd) {
 TEST(LogByteSource, HugeW3CLineKeepsEveryValue) {
   testing_support::TempDir dir;
   const std::string stem = "/" + std::string(3 << 20, 'p');
-  testing_support::writeFile(dir.file("big.log"),
-                             "#Fields: date cs-uri-stem sc-bytes\r\n2008-01-01 " + stem + " 42\r\n2008-01-02 /b 7\r\n");
+  testing_support::writeFile(dir.file("big.log"), "#Fields: date cs-uri-stem sc-bytes\r\n2008-01-01 " + stem +
+                                                      " 42\r\n2008-01-02 /b 7\r\n");
   W3CFile::iterator block(text::fromUtf8(dir.file("big.log")));
   W3CFile::line_iterator line(*block);
   EXPECT_EQ(line->get(L"cs-uri-stem").size(), stem.size());

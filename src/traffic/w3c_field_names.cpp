@@ -24,8 +24,9 @@ W3CFieldNames::W3CFieldNames(std::vector<std::wstring> names)
   std::vector<int> order(names_.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
   // Stable, so equal names stay in file order and the last of each run is the last occurrence.
-  std::stable_sort(order.begin(), order.end(),
-                   [&](int a, int b) { return names_[static_cast<size_t>(a)] < names_[static_cast<size_t>(b)]; });
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return names_[static_cast<size_t>(a)] < names_[static_cast<size_t>(b)];
+  });
   for (size_t k = 0; k < order.size(); ++k) {
     bool lastOfName = k + 1 == order.size() ||
                       names_[static_cast<size_t>(order[k])] != names_[static_cast<size_t>(order[k + 1])];

@@ -56,7 +56,7 @@ void W3CFile::iterator::positionOnHeader() {
 
 void W3CFile::iterator::readHeaderBlock() {
   LogByteSource& source = *input_->source;
-  const text::NarrowCodec& codec = input_->codec;
+  const text::NarrowCodec& codec = input_->decoder.codec();
   header_.directives_.clear();
   while (source.peek() == '#') {
     source.advance();
@@ -97,6 +97,6 @@ void W3CFile::line_iterator::readRecord() {
     input_ = nullptr;
     return;
   }
-  record_.parseLine(source.readLine(), fields_, input_->codec);
+  record_.parseLine(source.readLine(), fields_, input_->decoder);
   source.skipLineBreaks();
 }

@@ -35,12 +35,13 @@ class W3CFile {
   class line_iterator;
 
  private:
-  // What a file's header blocks and line iterators read through: the input and the codec
-  // of its text. Owned by the header-block iterator.
+  // What a file's header blocks and line iterators read through: the input and the code
+  // page of its text. Owned by the header-block iterator.
   struct Input {
-    Input(std::unique_ptr<LogByteSource> s, text::NarrowCodec c) : source(std::move(s)), codec(std::move(c)) {}
+    Input(std::unique_ptr<LogByteSource> s, text::NarrowCodec c)
+        : source(std::move(s)), decoder(std::move(c)) {}
     std::unique_ptr<LogByteSource> source;
-    text::NarrowCodec codec;
+    W3CTextDecoder decoder;
   };
 };
 

@@ -170,9 +170,14 @@ TEST(W3CFile, ValuesSplitOnePerWhiteSpaceCharacter) {
   EXPECT_EQ(readAll(head + "1 \n")[1], "a=1 b=");
   // Tabs, vertical tabs and form feeds separate like spaces; so does wide white space.
   EXPECT_EQ(readAll(head + "1\t2\v3\n")[1], "a=1 b=2 c=3");
-  EXPECT_EQ(readAll(head + "1\xe3\x80\x80" "2\n")[1], "a=1 b=2");
+  EXPECT_EQ(readAll(head + "1\xe3\x80\x80"
+                           "2\n")[1],
+            "a=1 b=2");
   // A non-breaking space is not white space.
-  EXPECT_EQ(readAll(head + "1\xc2\xa0" "2\n")[1], "a=1\xc2\xa0" "2");
+  EXPECT_EQ(readAll(head + "1\xc2\xa0"
+                           "2\n")[1],
+            "a=1\xc2\xa0"
+            "2");
 }
 
 TEST(W3CFile, EveryLineEndIsOneLineAndBlankLinesAreSkipped) {
@@ -240,19 +245,22 @@ TEST(W3CFile, ReadingLinesDoesNotAllocateOnceWarmedUp) {
   std::string log = "#Fields: date time cs-host sc-bytes cs(User-Agent)\n";
   log += "2008-01-01 00:00:00 " + std::string(1500, 'w') + " 1 ua\n";
   for (int i = 0; i < 3000; ++i) {
-    log += "2008-01-01 00:00:0" + std::to_string(i % 10) + " host" + std::string(static_cast<size_t>(i % 700), 'x');
+    log += "2008-01-01 00:00:0" + std::to_string(i % 10) + " host" +
+           std::string(static_cast<size_t>(i % 700), 'x');
     log += i % 7 == 0 ? " 12 Mozilla\xc3\xa9\n" : i % 11 == 0 ? "  \t\r\n" : " 345 -\n";
   }
   int fd = ::memfd_create("log", MFD_CLOEXEC);
   ASSERT_EQ(::write(fd, log.data(), log.size()), static_cast<ssize_t>(log.size()));
   ::lseek(fd, 0, SEEK_SET);
-  W3CFile::iterator block(std::make_unique<LogByteSource>(fd, L"memfd", 64 * 1024), text::NarrowCodec("UTF-8"));
+  W3CFile::iterator block(std::make_unique<LogByteSource>(fd, L"memfd", 64 * 1024),
+                          text::NarrowCodec("UTF-8"));
   const W3CFile::field bytes = block->field(L"sc-bytes");
   W3CFile::line_iterator line(*block);
   ++line;  // the longest line sized the record
   size_t lines = 0, total = 0;
   const unsigned long before = testing_support::allocationsOnThisThread();
-  for (; !line.atEnd(); ++line, ++lines) total += line->get(bytes).size() + line->get(L"cs(User-Agent)").size();
+  for (; !line.atEnd(); ++line, ++lines)
+    total += line->get(bytes).size() + line->get(L"cs(User-Agent)").size();
   EXPECT_EQ(testing_support::allocationsOnThisThread() - before, 0u);
   EXPECT_EQ(lines, 3000u);
   EXPECT_GT(total, 0u);

@@ -24,23 +24,23 @@ std::map<std::wstring, std::wstring> W3CRecord::toMap() const {
 }
 
 void W3CRecord::parseLine(std::string_view bytes, const std::shared_ptr<const W3CFieldNames>& names,
-                          const text::NarrowCodec& codec) {
+                          const W3CTextDecoder& decoder) {
   if (names_ != names) names_ = names;
   const size_t wanted = names ? names->size() : 0;
-  if (codec.isUtf8() && parseAscii(bytes, wanted)) return;
+  if (decoder.asciiTransparent() && parseAscii(bytes, wanted)) return;
   storage_.clear();
-  codec.appendDecoded(bytes, storage_);
+  decoder.codec().appendDecoded(bytes, storage_);
   lineLength_ = storage_.size();
   splitWide(wanted);
 }
 
 // Decodes and splits in one pass while the line is pure ASCII, which it nearly always is;
-// gives up (false) at the first other byte, leaving the line to the codec. Sixteen bytes at
-// a time where SSE2 is there: a log line is some twenty values of ten bytes, so a byte loop
-// spends most of its time on branches.
+// gives up (false) at the first other byte, leaving the whole line to the codec. Sixteen
+// bytes at a time where SSE2 is there: a log line is some twenty values of ten bytes, and a
+// byte loop spends most of its time on branches.
 bool W3CRecord::parseAscii(std::string_view bytes, size_t wanted) {
   const size_t n = bytes.size();
-  // Growing only: resize() writes just the characters beyond the previous line's length.
+  // resize() writes only the characters beyond the previous line's length.
   storage_.resize(n);
   wchar_t* out = storage_.data();
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -72,7 +72,8 @@ bool W3CRecord::parseAscii(std::string_view bytes, size_t wanted) {
     _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(hi, zero));
     // All bytes are below 0x80 here, so the signed compares order them correctly.
     const __m128i controls = _mm_and_si128(_mm_cmpgt_epi8(v, belowTab), _mm_cmplt_epi8(v, aboveCr));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, space), controls)));
+    unsigned mask =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, space), controls)));
     while (mask != 0) {
       separator(i + static_cast<size_t>(__builtin_ctz(mask)));
       mask &= mask - 1;

@@ -16,10 +16,7 @@
 #include <vector>
 
 #include "traffic/w3c_field_names.h"
-
-namespace text {
-class NarrowCodec;
-}
+#include "traffic/w3c_text_decoder.h"
 
 class W3CRecord {
  public:
@@ -68,12 +65,12 @@ class W3CRecord {
     spans(fields);
   }
 
-  // Replaces the content with one log line: decodes `bytes` with `codec`, splits the text
+  // Replaces the content with one log line: decodes `bytes` with `decoder`, splits the text
   // into values, one per white-space character (leading white space gives an empty first
   // value, every further separator of a run an empty value), and pairs the values with
   // `names` in order until either list ends. `names` may be null (no fields).
   void parseLine(std::string_view bytes, const std::shared_ptr<const W3CFieldNames>& names,
-                 const text::NarrowCodec& codec);
+                 const W3CTextDecoder& decoder);
   // Replaces the content with values given one by one, paired with `names` in order until
   // either list ends; `line` is stored as the record's line. For readers of other log
   // formats whose records carry the same field names.

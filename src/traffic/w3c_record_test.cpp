@@ -6,7 +6,7 @@
 
 namespace {
 
-const text::NarrowCodec kUtf8("UTF-8");
+const W3CTextDecoder kUtf8(text::NarrowCodec("UTF-8"));
 
 }  // namespace
 
@@ -39,8 +39,10 @@ TEST(W3CRecord, AsciiAndDecodedLinesSplitAlike) {
   W3CRecord ascii, wide;
   ascii.parseLine(" x  y", names, kUtf8);
   wide.parseLine(" x  y\xc3\xa9", names, kUtf8);
-  EXPECT_EQ(ascii.toMap(), (std::map<std::wstring, std::wstring>{{L"a", L""}, {L"b", L"x"}, {L"c", L""}, {L"d", L"y"}}));
-  EXPECT_EQ(wide.toMap(), (std::map<std::wstring, std::wstring>{{L"a", L""}, {L"b", L"x"}, {L"c", L""}, {L"d", L"y\u00e9"}}));
+  EXPECT_EQ(ascii.toMap(),
+            (std::map<std::wstring, std::wstring>{{L"a", L""}, {L"b", L"x"}, {L"c", L""}, {L"d", L"y"}}));
+  EXPECT_EQ(wide.toMap(), (std::map<std::wstring, std::wstring>{
+                              {L"a", L""}, {L"b", L"x"}, {L"c", L""}, {L"d", L"y\u00e9"}}));
   // Reusing a record after a longer non-ASCII line leaves nothing of it behind.
   wide.parseLine("1 2", names, kUtf8);
   EXPECT_EQ(wide.line(), L"1 2");
@@ -68,4 +70,21 @@ TEST(W3CRecord, AssignedValuesMayHoldSpaces) {
   r.assign(names, L"", {});
   EXPECT_EQ(copy.get(L"date"), L"2008-01-01");
   EXPECT_TRUE(r.empty());
+}
+
+TEST(W3CTextDecoder, AsciiTransparencyIsProbed) {
+  EXPECT_TRUE(W3CTextDecoder(text::NarrowCodec("UTF-8")).asciiTransparent());
+  EXPECT_TRUE(W3CTextDecoder(text::NarrowCodec("CP1251")).asciiTransparent());
+  EXPECT_FALSE(W3CTextDecoder(text::NarrowCodec("UTF-16LE")).asciiTransparent());
+  EXPECT_FALSE(W3CTextDecoder(text::NarrowCodec("IBM037")).asciiTransparent());
+  // Through iconv, a pure-ASCII line takes the direct path and a line with other bytes the
+  // codec; both split the same way.
+  const W3CTextDecoder cp1251(text::NarrowCodec("CP1251"));
+  auto names = W3CFieldNames::fromDirective(L"a b");
+  W3CRecord r;
+  r.parseLine("x  y", names, cp1251);
+  EXPECT_EQ(r.get(L"b"), L"");
+  r.parseLine("\xcf\xf0 y", names, cp1251);
+  EXPECT_EQ(r.get(L"a"), L"\u041f\u0440");
+  EXPECT_EQ(r.get(L"b"), L"y");
 }
