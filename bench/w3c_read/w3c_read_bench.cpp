@@ -18,6 +18,7 @@
 
 #include "platform/system_root.h"
 #include "platform/text_codec.h"
+#include "platform/vfilename.h"
 #include "traffic/w3c_file.h"
 
 // Every heap allocation of the process passes through malloc (operator new included), so
@@ -188,7 +189,7 @@ int main(int argc, char** argv) {
   const std::string path =
       process::tempDirectory() + "/bench_w3c_read." + std::to_string(::getpid()) + ".log";
   const unsigned long long bytes = writeLog(path, lines);
-  const std::wstring widePath = text::fromAnsi(path);
+  const std::wstring widePath = VFileName::fromNative(path);
   std::printf("log: %zu lines, %.1f MB, %.1f bytes a line, code page %s\n", lines, bytes / 1e6,
               static_cast<double>(bytes) / static_cast<double>(lines),
               text::NarrowCodec::system().codeset().c_str());

@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/text_codec.h"
+#include "platform/file_support.h"
 #include "platform/vexception.h"
+#include "platform/vfilename.h"
 
 namespace {
 
@@ -27,11 +28,15 @@ const char* findLineEnd(const char* p, const char* end) {
 }  // namespace
 
 std::unique_ptr<LogByteSource> LogByteSource::openFile(const std::wstring& path, const char* operation) {
-  const std::string native = text::toAnsi(path);
+  const std::string native = VFileName::toNative(path);
   // O_NONBLOCK only so that opening a FIFO cannot hang; it is rejected below and regular
-  // files ignore the flag.
-  int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  int err = errno;
+  // files ignore the flag. A NUL inside the path would open a shorter one.
+  int fd = -1;
+  int err = EINVAL;
+  if (!native.empty() && native.find('\0') == std::string::npos) {
+    fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    err = fd < 0 ? filesupport::openError(errno, native) : 0;
+  }
   struct stat st {};
   if (fd >= 0 && ::fstat(fd, &st) != 0) {
     err = errno;
@@ -45,7 +50,9 @@ std::unique_ptr<LogByteSource> LogByteSource::openFile(const std::wstring& path,
   }
   if (fd < 0) {
     vexception e(L"Can't open file " + path);
-    e.addContext(ContextRecord{osErrorText(winErrorFromErrno(err), L"open"), operation, __LINE__});
+    e.addContext(
+        ContextRecord{osErrorText(winErrorFromErrno(err), filesupport::operationText(L"CreateFile", path)),
+                      operation, __LINE__});
     throw e;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -135,7 +142,8 @@ void LogByteSource::fill() {
     if (errno != EINTR) {
       // A read error must not pass for the end of the log: the lines after it would be
       // lost without a word.
-      raiseErrno(L"read " + name_, errno, VCTX(L"Can't read file", "LogByteSource::fill"));
+      raiseErrno(filesupport::operationText(L"ReadFile", name_), errno,
+                 VCTX(L"Can't read file", "LogByteSource::fill"));
     }
   }
 }

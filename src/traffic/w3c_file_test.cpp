@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/vexception.h"
+#include "platform/vfilename.h"
 #include "testing/allocation_counter.h"
 #include "testing/temp_dir.h"
 #include "traffic/w3c_test_util.h"
@@ -31,8 +32,10 @@ W3CFile::iterator fromUtf8Bytes(std::string_view bytes) {
 
 TEST(W3CFile, ReadsIisLogFromDisk) {
   testing_support::TempDir dir;
-  testing_support::writeFile(dir.file("ex080229.log"), kIisSample);
-  W3CFile::iterator block(text::fromUtf8(dir.file("ex080229.log")));
+  // A name that is not valid UTF-8 opens as the directory listing reports it.
+  const std::string name = dir.file("ex080229\xff.log");
+  testing_support::writeFile(name, kIisSample);
+  W3CFile::iterator block(VFileName::fromNative(name));
   ASSERT_FALSE(block.atEnd());
   EXPECT_EQ(block->directive(L"Software"), L"Microsoft Internet Information Services 6.0");
   EXPECT_EQ(block->directive(L"Date"), L"2008-02-29 00:00:01");
@@ -62,7 +65,7 @@ TEST(W3CFile, OpenFailuresNameThePath) {
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
   // Running as root, permissions do not stop a read: a missing file, a dangling link, a
   // directory and a FIFO (which must fail instead of blocking) are what cannot be read.
-  for (const char* name : {"missing", "dangling", "", "fifo"}) {
+  for (const char* name : {"missing", "dangling", "", "fifo", "missing/below"}) {
     std::wstring path = text::fromUtf8(dir.file(name));
     try {
       W3CFile::iterator block(path);
@@ -73,6 +76,7 @@ TEST(W3CFile, OpenFailuresNameThePath) {
       EXPECT_EQ(e.contexts().front().operation, "W3CFile::iterator::iterator");
     }
   }
+  EXPECT_THROW(W3CFile::iterator(std::wstring(L"log\0name", 8)), vexception);
 }
 
 TEST(W3CFile, EmptyFileAndFileWithoutHeaderHaveNoBlocks) {
