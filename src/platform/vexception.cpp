@@ -91,6 +91,7 @@ constexpr WindowsText kWindowsTexts[] = {
     {winerr::kWaitTimeout, L"The wait operation timed out."},
     {winerr::kNoMoreItems, L"No more data is available."},
     {winerr::kDirectory, L"The directory name is invalid."},
+    {288, L"Attempt to release mutex not owned by caller."},
     {winerr::kModNotFound, L"The specified module could not be found."},
     {winerr::kProcNotFound, L"The specified procedure could not be found."},
     {winerr::kNoData, L"The pipe is being closed."},
