@@ -259,6 +259,8 @@ TEST_F(CadroRegTest, DamagedKeyIsNamedWithItsFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ERROR: Damaged registry key file '" + keyFile +
                        "' (line 3: a REG_DWORD needs 8 hex digits)\n");
-  EXPECT_EQ(reg({"add", kConfig, "/v", "Debug", "/t", "REG_DWORD", "/d", "0"}).status, 1);
   EXPECT_EQ(reg({"query", "HKLM\\SOFTWARE\\Cadro"}).status, 0);
+  // Writing the damaged value anew mends the key.
+  EXPECT_EQ(reg({"add", kConfig, "/v", "Debug", "/t", "REG_DWORD", "/d", "0"}).status, 0);
+  EXPECT_EQ(reg({"query", kConfig}).out, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Cadro\\CDR Config\\Config\n    Debug    REG_DWORD    0x0\n");
 }

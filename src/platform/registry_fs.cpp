@@ -100,6 +100,12 @@ int replaceFile(int dirFd, const char* tmpName, const char* name, std::string_vi
 
 int renameNoReplace(int fromDir, const std::string& from, int toDir, const std::string& to) {
   if (::renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno == ENOTEMPTY ? EEXIST : errno;
+  // A file system without RENAME_NOREPLACE: check first (a race with another creator is
+  // then possible, but a plain rename never replaces a directory that is not empty).
+  struct stat st;
+  if (::fstatat(toDir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  if (::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0) return 0;
   return errno == ENOTEMPTY ? EEXIST : errno;
 }
 

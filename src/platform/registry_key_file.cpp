@@ -12,23 +12,31 @@ namespace {
 constexpr std::string_view kHeader = "cadro-registry-key 1";
 const char kHex[] = "0123456789abcdef";
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Hex digit values by byte, -1 for anything else: the parser's inner loops use it.
+struct HexTable {
+  signed char value[256];
+  constexpr HexTable() : value() {
+    for (int i = 0; i < 256; ++i) value[i] = -1;
+    for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<signed char>(i);
+    for (int i = 0; i < 6; ++i) {
+      value['a' + i] = static_cast<signed char>(10 + i);
+      value['A' + i] = static_cast<signed char>(10 + i);
+    }
+  }
+};
+constexpr HexTable kHexValue;
 
 // Reads `count` hex digits; false when any is missing.
 bool readHex(const char*& p, const char* end, int count, uint64_t& value) {
-  value = 0;
+  if (end - p < count) return false;
+  uint64_t v = 0;
   for (int i = 0; i < count; ++i) {
-    if (p == end) return false;
-    int v = hexDigit(*p);
-    if (v < 0) return false;
-    value = value << 4 | static_cast<uint64_t>(v);
-    ++p;
+    int d = kHexValue.value[static_cast<unsigned char>(p[i])];
+    if (d < 0) return false;
+    v = v << 4 | static_cast<uint64_t>(d);
   }
+  p += count;
+  value = v;
   return true;
 }
 
@@ -67,6 +75,19 @@ bool lexQuoted(const char*& p, const char* end, std::wstring* out, const wchar_t
     return false;
   }
   ++p;
+  if (!out) {
+    // Names and texts are mostly plain ASCII: validate those without the decoder.
+    const char* q = p;
+    while (q != end) {
+      unsigned char c = static_cast<unsigned char>(*q);
+      if (c == '"') {
+        p = q + 1;
+        return true;
+      }
+      if (c == '\\' || c < 0x20 || c >= 0x80) break;
+      ++q;
+    }
+  }
   for (;;) {
     if (p == end) {
       why = L"the quoted text is not closed";
@@ -175,13 +196,38 @@ void appendTypeToken(uint32_t type, std::string& out) {
 }
 
 bool lexType(const char*& p, const char* end, uint32_t& type, const wchar_t*& why) {
+  // The token ends at the next blank (found with memchr: this runs for every line).
   const char* start = p;
-  while (p != end && *p != ' ' && *p != '\t') ++p;
-  std::string_view token(start, static_cast<size_t>(p - start));
-  if (token.size() > 5 && token.substr(0, 5) == "type:") {
+  const char* space = static_cast<const char*>(std::memchr(p, ' ', static_cast<size_t>(end - p)));
+  p = space ? space : end;
+  if (const char* tab = static_cast<const char*>(std::memchr(start, '\t', static_cast<size_t>(p - start)))) p = tab;
+  size_t n = static_cast<size_t>(p - start);
+  // The spellings the writer uses, without building views.
+  const char* known = nullptr;
+  uint32_t knownType = 0;
+  switch (n) {
+    case 6: known = "REG_SZ", knownType = REG_SZ; break;
+    case 8: known = "REG_NONE", knownType = REG_NONE; break;
+    case 9:
+      if (start[4] == 'D')
+        known = "REG_DWORD", knownType = REG_DWORD;
+      else
+        known = "REG_QWORD", knownType = REG_QWORD;
+      break;
+    case 10: known = "REG_BINARY", knownType = REG_BINARY; break;
+    case 12: known = "REG_MULTI_SZ", knownType = REG_MULTI_SZ; break;
+    case 13: known = "REG_EXPAND_SZ", knownType = REG_EXPAND_SZ; break;
+    default: break;
+  }
+  if (known && std::memcmp(start, known, n) == 0) {
+    type = knownType;
+    return true;
+  }
+  std::string_view token(start, n);
+  if (n > 5 && token.substr(0, 5) == "type:") {
     const char* q = start + 5;
     uint64_t v = 0;
-    size_t digits = token.size() - 5;
+    size_t digits = n - 5;
     if (digits <= 8 && readHex(q, p, static_cast<int>(digits), v)) {
       type = static_cast<uint32_t>(v);
       return true;
@@ -323,10 +369,10 @@ bool KeyFile::parseName(std::string_view textIn, std::wstring& name) {
   return false;
 }
 
-bool KeyFile::parse(std::string textIn, KeyFile& out, KeyFileError& error) {
+bool KeyFile::parse(std::string textIn, KeyFile& out, KeyFileError& error, Check check) {
   KeyFile result;
   result.text_ = std::move(textIn);
-  result.entries_.reserve(result.text_.size() / 40);
+  result.entries_.reserve(result.text_.size() / 24 + 4);
   const char* base = result.text_.data();
   const char* end = base + result.text_.size();
   const char* p = base;
@@ -375,11 +421,16 @@ bool KeyFile::parse(std::string textIn, KeyFile& out, KeyFileError& error) {
       }
       e.nameEnd = static_cast<size_t>(q - base);
       if (q == contentEnd || (*q != ' ' && *q != '\t')) return fail(L"a value type was expected after the name");
-      skipBlanks(q, contentEnd);
+      ++q;
+      if (q != contentEnd && (*q == ' ' || *q == '\t')) skipBlanks(q, contentEnd);
       if (!lexType(q, contentEnd, e.type, why)) return fail(why);
-      skipBlanks(q, contentEnd);
+      if (q != contentEnd) ++q;
+      if (q != contentEnd && (*q == ' ' || *q == '\t')) skipBlanks(q, contentEnd);
       e.dataBegin = static_cast<size_t>(q - base);
-      if (!lexData(e.type, q, contentEnd, nullptr, why)) return fail(why);
+      if (check == Check::Structure)
+        q = contentEnd;
+      else if (!lexData(e.type, q, contentEnd, nullptr, why))
+        return fail(why);
       if (q != contentEnd) return fail(L"unexpected text after the value data");
       e.dataEnd = static_cast<size_t>(q - base);
       result.entries_.push_back(e);
@@ -403,9 +454,25 @@ std::wstring KeyFile::entryName(const Entry& e) const {
 }
 
 bool KeyFile::entryNamed(const Entry& e, std::wstring_view name, std::wstring& scratch) const {
-  if (text_[e.nameBegin] == '@') return name.empty();
-  scratch.clear();
   const char* p = text_.data() + e.nameBegin;
+  if (*p == '@') return name.empty();
+  // Compare plain ASCII names in place; anything else goes through the decoder. Folding
+  // never maps a character outside ASCII to one inside it, so an ASCII byte against
+  // another character is a difference.
+  const char* q = p + 1;
+  const char* close = text_.data() + e.nameEnd - 1;
+  const wchar_t* n = name.data();
+  const wchar_t* nEnd = n + name.size();
+  for (; q != close; ++q, ++n) {
+    unsigned char c = static_cast<unsigned char>(*q);
+    if (c == '\\' || c >= 0x80) break;
+    if (n == nEnd) return false;
+    wchar_t w = *n;
+    if (static_cast<wchar_t>(c) == w) continue;
+    if (w >= 0x80 || foldCase(static_cast<wchar_t>(c)) != foldCase(w)) return false;
+  }
+  if (q == close) return n == nEnd;
+  scratch.clear();
   const wchar_t* why = nullptr;
   lexQuoted(p, text_.data() + e.nameEnd, &scratch, why);
   return sameName(scratch, name);
@@ -523,9 +590,11 @@ void indexFormattedLine(const std::string& textIn, size_t begin, size_t length, 
 
 void KeyFile::set(const Value& v) {
   std::wstring scratch;
-  size_t found = entries_.size();
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (entryNamed(entries_[i], v.name, scratch)) {
+  const size_t count = entries_.size();
+  const Entry* all = entries_.data();
+  size_t found = count;
+  for (size_t i = 0; i < count; ++i)
+    if (entryNamed(all[i], v.name, scratch)) {
       found = i;
       break;
     }

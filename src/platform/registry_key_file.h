@@ -18,8 +18,10 @@
 // '#' are ignored. Quoted text is UTF-8 with the escapes \\ \" \n \r \t, \uXXXX and
 // \UXXXXXXXX.
 //
-// The parser validates the whole text; a KeyFile that parsed holds only readable values.
-// Changes edit the text in place, so lines the writer did not touch keep their bytes.
+// The parser validates the whole text, or for a read-modify-write only its structure (the
+// lines, names and types, not the data). Changes edit the text in place, so lines the
+// writer did not touch keep their bytes: a damaged value line survives a change of
+// another value as it was, and its reads keep failing.
 
 #include <cstdint>
 #include <string>
@@ -40,8 +42,12 @@ class KeyFile {
   // An empty key of the given name.
   explicit KeyFile(std::wstring name = {});
 
+  enum class Check {
+    Everything,  // a KeyFile that parsed holds only readable values
+    Structure,   // for changes: the data of the values is not looked at
+  };
   // Parses and validates a key file; false (with the first error) when it is damaged.
-  static bool parse(std::string text, KeyFile& out, KeyFileError& error);
+  static bool parse(std::string text, KeyFile& out, KeyFileError& error, Check check = Check::Everything);
   // Reads only the name line of a key file; false when the text does not start like one.
   static bool parseName(std::string_view text, std::wstring& name);
 
@@ -49,7 +55,8 @@ class KeyFile {
   const std::string& text() const { return text_; }
 
   size_t valueCount() const { return entries_.size(); }
-  // The value at an index (file order).
+  // The value at an index (file order). After a structure-only parse, data that does not
+  // read gives what could be read of it.
   Value value(size_t index) const;
   std::vector<Value> values() const;
   // The first value of that name (case-insensitive); false when there is none.

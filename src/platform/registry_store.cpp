@@ -147,7 +147,7 @@ StoreStatus RegistryStore::openKey(const KeyPath& path, bool create, fs::Fd& out
   return StoreStatus::success();
 }
 
-StoreStatus RegistryStore::loadKeyFile(int keyFd, const KeyPath& path, KeyFile& out) const {
+StoreStatus RegistryStore::loadKeyFile(int keyFd, const KeyPath& path, KeyFile& out, KeyFile::Check check) const {
   std::string content;
   int err = fs::readFile(keyFd, kKeyFileName, kKeyFileLimit, content);
   if (err == ENOENT) {
@@ -160,7 +160,7 @@ StoreStatus RegistryStore::loadKeyFile(int keyFd, const KeyPath& path, KeyFile& 
   if (err == EFBIG) return {kErrorRegistryCorrupt, L"Damaged registry key file '" + file + L"' (too large)"};
   if (err != 0) return errnoStatus(err, path);
   KeyFileError parseError;
-  if (!KeyFile::parse(std::move(content), out, parseError)) {
+  if (!KeyFile::parse(std::move(content), out, parseError, check)) {
     std::wstring where = parseError.line ? L"line " + std::to_wstring(parseError.line) + L": " : L"";
     return {kErrorRegistryCorrupt, L"Damaged registry key file '" + file + L"' (" + where + parseError.reason + L")"};
   }
@@ -181,7 +181,7 @@ StoreStatus RegistryStore::readKey(const KeyPath& path, KeyFile& out) const {
   fs::Fd fd;
   StoreStatus st = openKey(path, false, fd);
   if (!st.ok()) return st;
-  return loadKeyFile(fd.get(), path, out);
+  return loadKeyFile(fd.get(), path, out, KeyFile::Check::Everything);
 }
 
 StoreStatus RegistryStore::updateKey(const KeyPath& path, bool createMissing,
@@ -191,8 +191,9 @@ StoreStatus RegistryStore::updateKey(const KeyPath& path, bool createMissing,
   if (!st.ok()) return st;
   // The lock is on the directory, whose inode stays while ".key" is replaced.
   if (int err = fs::lockExclusive(fd.get())) return errnoStatus(err, path);
+  // The change needs the lines and names; the data of other values is kept as it is.
   KeyFile key;
-  st = loadKeyFile(fd.get(), path, key);
+  st = loadKeyFile(fd.get(), path, key, KeyFile::Check::Structure);
   if (!st.ok()) return st;
   st = change(key);
   if (!st.ok()) return st;

@@ -14,8 +14,9 @@
 // - Deleting a tree renames it into registry/.trash first (the key vanishes at once),
 //   then removes it; trees left there by a process that died are removed later.
 // - A damaged ".key" file makes that key fail with ERROR_REGISTRY_CORRUPT (1015) and a
-//   text that names the file and the line; it is never rewritten, other keys are not
-//   affected.
+//   text that names the file and the line; other keys are not affected. Damage is never
+//   overwritten: a file whose structure is broken (truncated, garbage) refuses changes,
+//   and a change of one value keeps another value's damaged line as it is.
 //
 // Flushing (fsync) can be turned off for a process with CADRO_REGISTRY_SYNC=0: writes
 // stay atomic, but the last of them may be lost when the machine (not the process) fails.
@@ -80,7 +81,7 @@ class RegistryStore {
  private:
   StoreStatus openKey(const KeyPath& path, bool create, fs::Fd& out) const;
   StoreStatus makeKeyDirectory(int parentFd, const std::wstring& name, const std::string& dirName) const;
-  StoreStatus loadKeyFile(int keyFd, const KeyPath& path, KeyFile& out) const;
+  StoreStatus loadKeyFile(int keyFd, const KeyPath& path, KeyFile& out, KeyFile::Check check) const;
   StoreStatus errnoStatus(int err, const KeyPath& path) const;
 
   std::string directory_;

@@ -105,6 +105,17 @@ TEST_F(RegistryStoreTest, DamagedKeyFileIsReportedWithItsPathAndNeverRewritten) 
   EXPECT_TRUE(store.deleteTree(bad).ok());
   EXPECT_EQ(store.keyExists(bad).code, winerr::kFileNotFound);
 
+  // Damaged data of one value: a change of another value keeps that line as it was.
+  const std::string badData = "cadro-registry-key 1\nkey \"Bad\"\n\"A\" REG_DWORD hex:zz\nend\n";
+  testing_support::writeFile(file, badData);
+  EXPECT_EQ(store.readKey(bad, key).code, kErrorRegistryCorrupt);
+  ASSERT_TRUE(setValues(store, bad, {dword(L"B", 2)}).ok());
+  EXPECT_EQ(testing_support::readFile(file),
+            "cadro-registry-key 1\nkey \"Bad\"\n\"A\" REG_DWORD hex:zz\n\"B\" REG_DWORD 0x00000002\nend\n");
+  ASSERT_TRUE(setValues(store, bad, {dword(L"a", 3)}).ok());  // writing the damaged value mends it
+  ASSERT_TRUE(store.readKey(bad, key).ok());
+  EXPECT_EQ(key.valueCount(), 2u);
+
   // A key directory replaced by a file is damage too, not a crash.
   testing_support::writeFile(root.file("registry/hklm/software/file"), "x");
   EXPECT_EQ(store.readKey({L"SOFTWARE", L"file"}, key).code, kErrorRegistryCorrupt);
