@@ -219,6 +219,18 @@ REGSAM viewFlag(int view) {
 
 std::wstring domainKey(const std::wstring& domainId) { return std::wstring(kDomainStateKey) + L"\\" + domainId; }
 
+void createDomainStateKeys() {
+  for (const wchar_t* path : {kStatisticsKey, kDomainStateKey}) {
+    key k;
+    create(HKEY_LOCAL_MACHINE, path, k, KEY_ENUMERATE_SUB_KEYS);
+  }
+}
+
+uint32_t enumDomainIds(std::vector<std::wstring>& ids) {
+  key k(HKEY_LOCAL_MACHINE, kDomainStateKey, KEY_ENUMERATE_SUB_KEYS, true);
+  return enumSubKeys(k, ids);
+}
+
 std::wstring normalizeProductPath(std::wstring_view path) {
   std::wstring s(path);
   for (wchar_t& c : s)

@@ -119,6 +119,14 @@ REGSAM viewFlag(int view);
 // The per-domain key: kDomainStateKey + "\" + domain identifier.
 std::wstring domainKey(const std::wstring& domainId);
 
+// Creates the statistics key and the domain state key when missing, each with
+// enumerate-sub-keys access and closed at once; raises as registry::create.
+void createDomainStateKeys();
+// The domain identifiers: the domain state key opened with enumerate-sub-keys access and
+// its sub-keys listed (appended to `ids`). Raises as registry::open when the key is
+// missing; otherwise the result of enumSubKeys.
+uint32_t enumDomainIds(std::vector<std::wstring>& ids);
+
 // Product path normalisation: backslashes become "/"; a leading "//?/" or "//./" is kept
 // as a prefix; empty and "." parts are dropped, ".." removes the part before it (or stays
 // when there is none to remove); a leading "/" is kept; trailing separators are removed

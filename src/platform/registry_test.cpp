@@ -210,9 +210,14 @@ TEST_F(RegistryTest, DamagedKeyFileFailsTheKeyOnly) {
 }
 
 TEST_F(RegistryTest, EnumerationListsSpellingsAndStopsAtOverlongNames) {
+  std::vector<std::wstring> ids;
+  EXPECT_THROW(enumDomainIds(ids), VFileNotFoundException);
+  createDomainStateKeys();
+  createDomainStateKeys();
+  EXPECT_EQ(enumDomainIds(ids), 0u);
+  EXPECT_TRUE(ids.empty());
   for (const wchar_t* id : {L"3", L"1", L"20", L"Extra"}) ASSERT_EQ(write(HKLM, domainKey(id), L"OfflineLockStatus", 0u), 0u);
   key k(HKLM, kDomainStateKey, KEY_ENUMERATE_SUB_KEYS, true);
-  std::vector<std::wstring> ids;
   EXPECT_EQ(enumSubKeys(k, ids), 0u);
   EXPECT_EQ(ids, (std::vector<std::wstring>{L"1", L"20", L"3", L"Extra"}));
 
