@@ -1,13 +1,10 @@
 // cadro-reg end to end: the built binary against a private system root.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 #include "platform/registry.h"
 #include "platform/registry_store.h"
 #include "platform/text_codec.h"
+#include "testing/run_process.h"
 #include "testing/temp_dir.h"
 
 using testing_support::readFile;
@@ -21,38 +18,9 @@ struct ToolRun {
   std::string out, err;
 };
 
-std::string slurp(FILE* f) {
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
-
 ToolRun reg(const std::vector<std::string>& args) {
-  std::string exe = testing_support::binaryPath("cadro-reg");
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fileno(out), 1);
-    dup2(fileno(err), 2);
-    std::vector<char*> argv{exe.data()};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
-  }
-  ToolRun r;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
+  testing_support::ProcessResult r = testing_support::runProcess(testing_support::binaryPath("cadro-reg"), args);
+  return {r.exitCode, r.out, r.err};
 }
 
 const std::string kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
