@@ -135,7 +135,6 @@ TEST_F(RegistryStoreTest, DeleteTreeRemovesEverythingAndSweepsLeftovers) {
   EXPECT_EQ(store.deleteTree({L"SOFTWARE", L"Tree"}).code, winerr::kFileNotFound);
   EXPECT_EQ(store.deleteTree({}).code, winerr::kAccessDenied);
   EXPECT_TRUE(store.keyExists({L"SOFTWARE"}).ok());
-  std::vector<std::wstring> left;
   EXPECT_FALSE(testing_support::fileExists(root.file("registry/.trash/" + std::to_string(child) + ".1.1")));
 }
 
