@@ -14,6 +14,7 @@
 #include "platform/cadrosrv_protocol.h"
 #include "platform/log_manager.h"
 #include "platform/pipe_channel.h"
+#include "platform/registry.h"
 #include "testing/scripted_service.h"
 #include "testing/temp_dir.h"
 
@@ -350,4 +351,36 @@ TEST_F(PipeChannel, ABusyPipeThatFreesUpDuringTheWaitConnects) {
   });
   EXPECT_NO_THROW(vpipechannel::client channel(options(1, 1000)));
   freer.join();
+}
+
+TEST_F(PipeChannel, TheRegistryTryCountIsReadOncePerSixteenConnections) {
+  auto setCount = [](uint32_t n) {
+    ASSERT_EQ(registry::write(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"PipeConnectTryCount", n), 0u);
+  };
+  EXPECT_EQ(vpipechannel::connectAttempts(5), 5) << "absent: the caller's count";
+  setCount(3);
+  for (int i = 1; i < 16; ++i) EXPECT_EQ(vpipechannel::connectAttempts(5), 5) << i;
+  EXPECT_EQ(vpipechannel::connectAttempts(5), 3) << "read again on the 17th connection";
+  setCount(0);
+  for (int i = 1; i < 16; ++i) EXPECT_EQ(vpipechannel::connectAttempts(5), 3);
+  EXPECT_EQ(vpipechannel::connectAttempts(5), 5) << "0 means the caller's count";
+
+  // A value that cannot be read stops the reads for good.
+  vpipechannel::resetConnectAttempts();
+  ASSERT_EQ(registry::write(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"PipeConnectTryCount", std::wstring(L"2")), 0u);
+  EXPECT_EQ(vpipechannel::connectAttempts(5), 5);
+  setCount(2);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(vpipechannel::connectAttempts(5), 5);
+}
+
+TEST_F(ServiceClient, ABusyPipeWithTryCountTwoGivesUpAfterTwoAttempts) {
+  ASSERT_EQ(registry::write(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"PipeConnectTryCount", 2u), 0u);
+  testing_support::BusyListener busy(socket_);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(failureOf([] { CadroSrvClient::getInstance(); }).first, L"Unable to connect to pipe \\\\.\\pipe\\cdrpipe");
+  // Each attempt waits 1000 ms for the pipe; the default of five would take over five seconds.
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(2000));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(4000));
+  EXPECT_EQ(getConfigString(L"X", L"default"), L"default");
 }

@@ -129,7 +129,7 @@ void IniFile::set(std::string_view section, std::string_view name, std::string_v
       if (p.name == name) {
         std::string& line = lines_[i];
         // "name =" gets its blank before the new value.
-        bool bare = p.valueBegin == p.valueEnd && p.valueBegin > 0 && line[p.valueBegin - 1] == '=';
+        bool bare = !value.empty() && p.valueBegin == p.valueEnd && p.valueBegin > 0 && line[p.valueBegin - 1] == '=';
         line.replace(p.valueBegin, p.valueEnd - p.valueBegin, bare ? " " + std::string(value) : std::string(value));
         return;
       }

@@ -92,6 +92,12 @@ TEST(IniFile, SetKeepsCrLfAndWorksOnAnEmptyFile) {
   crlf.set("passwords", "other", "b");
   EXPECT_EQ(crlf.text(), "[passwords]\r\npwd = a\r\nother = b\r\n");
 
+  // Emptying a value and setting the same value again change nothing more.
+  IniFile emptied = IniFile::parse("[passwords]\npwd =w");
+  emptied.set("passwords", "pwd", "");
+  emptied.set("passwords", "pwd", "");
+  EXPECT_EQ(emptied.text(), "[passwords]\npwd =");
+
   IniFile empty = IniFile::parse("");
   empty.set("passwords", "pwd", "p");
   EXPECT_EQ(empty.text(), "[passwords]\npwd = p\n");

@@ -2,13 +2,14 @@
 
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "platform/cadrosrv_client.h"
 #include "platform/registry.h"
 
 // Until registry.h declares it.
 namespace registry {
-std::wstring normalizeProductPath(const std::wstring& path);
+std::wstring normalizeProductPath(std::wstring_view path);
 }
 
 namespace {
