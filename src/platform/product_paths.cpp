@@ -7,11 +7,6 @@
 #include "platform/cadrosrv_client.h"
 #include "platform/registry.h"
 
-// Until registry.h declares it.
-namespace registry {
-std::wstring normalizeProductPath(std::wstring_view path);
-}
-
 namespace {
 
 std::mutex& rootMutex() {
