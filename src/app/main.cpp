@@ -1,10 +1,22 @@
 // The statistics program: a thin entry point over the core library.
 #include <clocale>
+#include <string>
+#include <vector>
 
+#include "app/statistics.h"
 #include "platform/cancellation.h"
+#include "platform/text_codec.h"
 
-int main(int, char**) {
+int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   cancellation::installHandlers();
-  return 0;
+  std::vector<std::wstring> args;
+  args.reserve(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) args.push_back(text::fromAnsi(argv[i]));
+  int result = 1;
+  {
+    statistics app;
+    result = app.run(args);
+  }
+  return result;
 }

@@ -1,0 +1,100 @@
+#include "app/vconsoleapp.h"
+
+#include <cwctype>
+
+#include "platform/guard.h"
+#include "platform/log_manager.h"
+#include "platform/windows_command_line.h"
+
+namespace {
+vconsoleapp* g_current = nullptr;
+}  // namespace
+
+vconsoleapp::vconsoleapp() { g_current = this; }
+
+vconsoleapp::~vconsoleapp() {
+  if (g_current == this) g_current = nullptr;
+}
+
+vconsoleapp* vconsoleapp::current() { return g_current; }
+
+std::wstring vconsoleapp::quoteForReport(const std::wstring& arg) {
+  static const std::wstring special = L"\"&<>[]{}^=;!'+,`~|";
+  bool quote = false;
+  for (wchar_t c : arg) {
+    if (std::iswspace(static_cast<wint_t>(c)) || special.find(c) != std::wstring::npos) {
+      quote = true;
+      break;
+    }
+  }
+  if (!quote) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') {
+      out.append(backslashes * 2, L'\\');
+      out += L"\\\"";
+    } else {
+      out.append(backslashes, L'\\');
+      out.push_back(c);
+    }
+    backslashes = 0;
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
+std::wstring vconsoleapp::maskedCommandLine(const std::vector<std::wstring>& args) {
+  // The arguments as the command-line text gives them back.
+  std::vector<std::wstring> split = cmdline::split(cmdline::join(args));
+  std::wstring out;
+  for (const std::wstring& arg : split) {
+    std::wstring shown = arg;
+    size_t eq = arg.find(L'=');
+    if (eq != std::wstring::npos && arg.substr(0, eq).find(L"password") != std::wstring::npos) {
+      shown = arg.substr(0, eq);
+      for (size_t p = eq; p != std::wstring::npos; p = arg.find(L'=', p + 1)) shown += L"=*";
+    }
+    out += quoteForReport(shown);
+    out += L' ';
+  }
+  return out;
+}
+
+int vconsoleapp::run(Args args) {
+  std::vector<std::wstring> argv(args.begin(), args.end());
+  std::wstring masked = maskedCommandLine(argv);
+  // The start is reported with the masked command line, so that a password given as an
+  // option never reaches the event log.
+  vreport(0, L"start %s", masked);
+  int result = 1;
+  try {
+    cancellation::point();
+    result = start(args);
+  } catch (...) {
+    guard::reportCurrent(3, ContextRecord{vformat(L"execute %s", masked), "vconsoleapp::run", __LINE__});
+  }
+  state_ = false;
+  return result;
+}
+
+int vconsoleapp::go(Args) {
+  throw vexception(L"Invalid command " + commandName_, VCTX(L"", "vconsoleapp::go"));
+}
+
+int vconsoleapp::start(Args args) {
+  Args rest;
+  if (args.size() > 1) {
+    commandName_ = args[1];
+    rest = args.subspan(2);
+  } else if (commandName_.empty()) {
+    throw vexception(L"Missing command parameter", VCTX(L"", "vconsoleapp::start"));
+  }
+  return guard::pass(ContextRecord{vformat(L"execute console command %s", commandName_), "vconsoleapp::start", __LINE__},
+                     [&] { return go(rest); });
+}
