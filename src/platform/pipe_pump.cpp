@@ -99,6 +99,7 @@ PipePump::Result PipePump::run(int64_t timeoutMs, int stopFd, const std::wstring
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
+    cancellation::point();
     if (input_ && input_->isOpen() && inputOffset_ >= inputBytes_.size()) input_->reset();
     pollfd fds[4];
     Reader* owners[4] = {};
@@ -127,10 +128,7 @@ PipePump::Result PipePump::run(int64_t timeoutMs, int stopFd, const std::wstring
     }
     int ready = poll(fds, count, wait);
     if (ready < 0) {
-      if (errno == EINTR) {
-        cancellation::point();
-        continue;
-      }
+      if (errno == EINTR) continue;
       raiseErrno(failureText, errno, VCTX(L"", operation));
     }
     if (ready == 0) continue;  // the deadline check above decides

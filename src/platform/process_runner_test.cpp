@@ -1,6 +1,8 @@
 #include "platform/process_runner.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/cancellation.h"
 #include "platform/text_codec.h"
 #include "platform/vexception.h"
 #include "testing/fake_exec_settings.h"
@@ -132,6 +135,33 @@ TEST_F(ProcessRunnerTest, TimeOutAndStopReturnWhileTheChildRunsAndALaterWaitGoes
   EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(90));
   EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(900));
   EXPECT_EQ(stopped.exitCode(), 0u);
+}
+
+TEST_F(ProcessRunnerTest, CancellationRequestEndsAnUnlimitedWait) {
+  // The program's SIGTERM handling, without its processor-exception handlers.
+  struct sigaction request {}, previous {};
+  request.sa_handler = [](int) { cancellation::request(); };
+  sigaction(SIGTERM, &request, &previous);
+  ProcessRunner runner(settings);
+  runner.start(script("slow.pl", "sleep 1;"), L"", {});
+  const pthread_t waiter = pthread_self();
+  std::thread interrupter([waiter] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pthread_kill(waiter, SIGTERM);
+  });
+  std::string out, err;
+  auto started = Clock::now();
+  try {
+    runner.waitAndCollect(out, err, nullptr, ProcessRunner::kInfinite);
+    ADD_FAILURE();
+  } catch (const vexception& e) {
+    EXPECT_EQ(e.message(), L"Operation cancelled");
+  }
+  interrupter.join();
+  sigaction(SIGTERM, &previous, nullptr);
+  cancellation::reset();
+  EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(900));
+  EXPECT_EQ(runner.exitCode(), 0u);
 }
 
 TEST_F(ProcessRunnerTest, ExitCodesAndAnInputAtItsEnd) {
