@@ -1,0 +1,90 @@
+#include "traffic/w3c_record.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/text_codec.h"
+
+namespace {
+
+const W3CTextDecoder kUtf8(text::NarrowCodec("UTF-8"));
+
+}  // namespace
+
+TEST(W3CRecord, HandlesReadTheSameValuesAsNames) {
+  auto names = W3CFieldNames::fromDirective(L"date time a b a");
+  W3CRecord r;
+  const W3CField a = names->find(L"a"), time = names->find(L"time"), none = names->find(L"zz");
+  EXPECT_FALSE(none.valid());
+  for (const char* line : {"d t 1 2 3", "d t 1 2", "d t 1", "d", ""}) {
+    r.parseLine(line, names, kUtf8);
+    SCOPED_TRACE(line);
+    EXPECT_EQ(r.get(a), r.get(L"a"));
+    EXPECT_EQ(r.get(time), r.get(L"time"));
+    EXPECT_EQ(r.get(none), L"");
+  }
+  r.parseLine("d t 1 2 3", names, kUtf8);
+  EXPECT_EQ(r.get(a), L"3");
+  EXPECT_EQ(r.size(), 4u);
+  r.parseLine("d t 1 2", names, kUtf8);
+  EXPECT_EQ(r.get(a), L"1");
+  r.parseLine("d", names, kUtf8);
+  EXPECT_EQ(r.size(), 1u);
+  EXPECT_FALSE(r.contains(L"a"));
+  EXPECT_TRUE(r.contains(L"date"));
+}
+
+TEST(W3CRecord, AsciiAndDecodedLinesSplitAlike) {
+  // A non-ASCII byte anywhere sends the line through the codec; the split must not change.
+  auto names = W3CFieldNames::fromDirective(L"a b c d");
+  W3CRecord ascii, wide;
+  ascii.parseLine(" x  y", names, kUtf8);
+  wide.parseLine(" x  y\xc3\xa9", names, kUtf8);
+  EXPECT_EQ(ascii.toMap(),
+            (std::map<std::wstring, std::wstring>{{L"a", L""}, {L"b", L"x"}, {L"c", L""}, {L"d", L"y"}}));
+  EXPECT_EQ(wide.toMap(), (std::map<std::wstring, std::wstring>{
+                              {L"a", L""}, {L"b", L"x"}, {L"c", L""}, {L"d", L"y\u00e9"}}));
+  // Reusing a record after a longer non-ASCII line leaves nothing of it behind.
+  wide.parseLine("1 2", names, kUtf8);
+  EXPECT_EQ(wide.line(), L"1 2");
+  EXPECT_EQ(wide.size(), 2u);
+}
+
+TEST(W3CRecord, DefaultAndFieldlessRecordsAreEmpty) {
+  W3CRecord r;
+  EXPECT_TRUE(r.empty());
+  EXPECT_EQ(r.get(L"date"), L"");
+  r.parseLine("a b", nullptr, kUtf8);
+  EXPECT_TRUE(r.empty());
+  EXPECT_EQ(r.line(), L"a b");
+}
+
+TEST(W3CRecord, AssignedValuesMayHoldSpaces) {
+  auto names = W3CFieldNames::make({L"date", L"cs-uri-stem", L"sc-bytes"});
+  const std::wstring_view values[] = {L"2008-01-01", L"/my file.txt"};
+  W3CRecord r;
+  r.assign(names, L"raw server line", values);
+  EXPECT_EQ(r.get(L"cs-uri-stem"), L"/my file.txt");
+  EXPECT_EQ(r.get(L"sc-bytes"), L"");
+  EXPECT_EQ(r.line(), L"raw server line");
+  W3CRecord copy = r;
+  r.assign(names, L"", {});
+  EXPECT_EQ(copy.get(L"date"), L"2008-01-01");
+  EXPECT_TRUE(r.empty());
+}
+
+TEST(W3CTextDecoder, AsciiTransparencyIsProbed) {
+  EXPECT_TRUE(W3CTextDecoder(text::NarrowCodec("UTF-8")).asciiTransparent());
+  EXPECT_TRUE(W3CTextDecoder(text::NarrowCodec("CP1251")).asciiTransparent());
+  EXPECT_FALSE(W3CTextDecoder(text::NarrowCodec("UTF-16LE")).asciiTransparent());
+  EXPECT_FALSE(W3CTextDecoder(text::NarrowCodec("IBM037")).asciiTransparent());
+  // Through iconv, a pure-ASCII line takes the direct path and a line with other bytes the
+  // codec; both split the same way.
+  const W3CTextDecoder cp1251(text::NarrowCodec("CP1251"));
+  auto names = W3CFieldNames::fromDirective(L"a b");
+  W3CRecord r;
+  r.parseLine("x  y", names, cp1251);
+  EXPECT_EQ(r.get(L"b"), L"");
+  r.parseLine("\xcf\xf0 y", names, cp1251);
+  EXPECT_EQ(r.get(L"a"), L"\u041f\u0440");
+  EXPECT_EQ(r.get(L"b"), L"y");
+}
