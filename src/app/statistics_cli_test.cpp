@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/task_set.h"
+#include "platform/registry.h"
 #include "platform/text_codec.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
@@ -40,4 +41,25 @@ TEST(StatisticsCli, EveryAcceptedOptionIsAccepted) {
   auto r = runProcess(binaryPath("statistics"), args);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST(StatisticsCli, DebugModeWritesTheMaskedStartAndTheDetailedFailureToTheEventLog) {
+  testing_support::ScopedSystemRoot root;
+  ASSERT_EQ(registry::write(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"Debug", 1u), 0u);
+  auto r = runProcess(binaryPath("statistics"), {"--db-password=secret", "--bogus"});
+  EXPECT_EQ(r.exitCode, 1);
+  std::string log = testing_support::readFile(root.file("eventlog/Cadro.log"));
+  EXPECT_EQ(log.find("secret"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tINFORMATION\tstatistics\t1\t0\tstart "), std::string::npos) << log;
+  EXPECT_NE(log.find(" \"--db-password=*\" --bogus \t"), std::string::npos) << log;
+  // The error record holds the detailed text: the message, then the two context records.
+  size_t error = log.find("\tERROR\tstatistics\t1\t0\tUnexpected parameter --bogus. Possible parameters is:\\n");
+  ASSERT_NE(error, std::string::npos) << log;
+  std::string record = log.substr(error, log.find('\n', error) - error);
+  EXPECT_NE(record.find("[--verbose]\\n   at (Params::check line "), std::string::npos) << record;
+  EXPECT_NE(record.find("\\n   at execute "), std::string::npos) << record;
+  EXPECT_NE(record.find("(vconsoleapp::run line "), std::string::npos) << record;
+  // Debug mode shows the detailed text on the console too.
+  EXPECT_EQ(r.out.find("Unexpected parameter --bogus."), 0u);
+  EXPECT_NE(r.out.find("\n   at (Params::check line "), std::string::npos);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/console.h"
 #include "platform/event_log_file.h"
+#include "platform/registry_log_backend.h"
 #include "platform/system_root.h"
 #include "platform/text_codec.h"
 
@@ -25,7 +26,9 @@ class NoRegistryBackend : public LogBackend {
 
 }  // namespace
 
-std::unique_ptr<LogBackend> makeDefaultLogBackend() { return std::make_unique<NoRegistryBackend>(); }
+std::unique_ptr<LogBackend> makeDefaultLogBackend() { return makeRegistryLogBackend(); }
+
+std::unique_ptr<LogBackend> makeConsoleOnlyLogBackend() { return std::make_unique<NoRegistryBackend>(); }
 
 LogManager& LogManager::instance() {
   // Created on first use, destroyed at process exit.

@@ -56,8 +56,10 @@ class LogBackend {
                                                            const std::wstring& messageFile) = 0;
 };
 
-// The backend used until the registry store is available: no switches, no event log.
+// The registry-backed backend (registry_log_backend.h).
 std::unique_ptr<LogBackend> makeDefaultLogBackend();
+// A backend without registry: no switches, no event log (the console only).
+std::unique_ptr<LogBackend> makeConsoleOnlyLogBackend();
 
 class LogManager {
  public:

@@ -4,10 +4,15 @@
 // Key and value names compare without regard to case and keep the case they were created
 // with; the empty value name is the key's default value.
 //
-// Error codes are Windows codes (vexception.h, winerr): a missing key or value is 2.
+// Error codes are Windows codes (vexception.h, winerr): a missing key or value is 2, a
+// value too large for the reader's buffer 234, a damaged key file 1015 (the store's text
+// names the file; registry_store.h), a key deleted under an open key object 1018. Only
+// HKEY_LOCAL_MACHINE is a valid root (any other gives 6). There is one registry view: the
+// view selectors and view flags are accepted and change nothing.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using HKEY = uintptr_t;
@@ -113,5 +118,20 @@ REGSAM viewFlag(int view);
 
 // The per-domain key: kDomainStateKey + "\" + domain identifier.
 std::wstring domainKey(const std::wstring& domainId);
+
+// Creates the statistics key and the domain state key when missing, each with
+// enumerate-sub-keys access and closed at once; raises as registry::create.
+void createDomainStateKeys();
+// The domain identifiers: the domain state key opened with enumerate-sub-keys access and
+// its sub-keys listed (appended to `ids`). Raises as registry::open when the key is
+// missing; otherwise the result of enumSubKeys.
+uint32_t enumDomainIds(std::vector<std::wstring>& ids);
+
+// Product path normalisation: backslashes become "/"; a leading "//?/" or "//./" is kept
+// as a prefix; empty and "." parts are dropped, ".." removes the part before it (or stays
+// when there is none to remove); a leading "/" is kept; trailing separators are removed
+// ("C:/Inetpub//vhosts/./x/../" gives "C:/Inetpub/vhosts", a text of separators only
+// gives ""). Pure; never raises.
+std::wstring normalizeProductPath(std::wstring_view path);
 
 }  // namespace registry

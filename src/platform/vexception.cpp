@@ -91,6 +91,7 @@ constexpr WindowsText kWindowsTexts[] = {
     {winerr::kWaitTimeout, L"The wait operation timed out."},
     {winerr::kNoMoreItems, L"No more data is available."},
     {winerr::kDirectory, L"The directory name is invalid."},
+    {288, L"Attempt to release mutex not owned by caller."},
     {winerr::kModNotFound, L"The specified module could not be found."},
     {winerr::kProcNotFound, L"The specified procedure could not be found."},
     {winerr::kNoData, L"The pipe is being closed."},
@@ -101,6 +102,11 @@ constexpr WindowsText kWindowsTexts[] = {
      L"The password does not meet the password policy requirements. Check the minimum password "
      L"length, password complexity and password history requirements."},
     {winerr::kNotEnoughMemory, L"Not enough memory resources are available to process this command."},
+    {winerr::kRegistryCorrupt,
+     L"The registry is corrupted. The structure of one of the files containing registry data is corrupted, or "
+     L"the system's memory image of the file is corrupted, or the file could not be recovered because the "
+     L"alternate copy or log was absent or corrupted."},
+    {winerr::kKeyDeleted, L"Illegal operation attempted on a registry key that has been marked for deletion."},
 };
 
 }  // namespace
