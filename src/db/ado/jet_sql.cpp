@@ -398,6 +398,19 @@ class Rewriter {
         out += "last_insert_rowid()";
         continue;
       }
+      if (isWord(i, "CASE")) {
+        const size_t end = caseEnd(i, to);
+        if (end != kNone && depth_ < kMaxDepth) {
+          ++depth_;
+          out += text(i);
+          out += range(i + 1, end);
+          --depth_;
+          out += lead(end);
+          out += text(end);
+          i = end;
+          continue;
+        }
+      }
       if (t_[i].kind == Kind::Open && match_[i] != kNone && match_[i] < to) {
         const size_t close = match_[i];
         if (depth_ >= kMaxDepth) {

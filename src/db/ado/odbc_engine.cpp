@@ -107,8 +107,8 @@ bool isLocalName(std::wstring_view host) {
 // A value as a connection-string attribute: braces when it holds characters that the
 // ODBC syntax gives a meaning, with "}" doubled inside.
 std::wstring attribute(std::wstring_view value) {
-  bool plain = !value.empty() && value.front() != L' ' && value.back() != L' ' &&
-               value.find_first_of(L";{}=[](),?*!@") == std::wstring_view::npos;
+  bool plain = value.empty() || (value.front() != L' ' && value.back() != L' ' &&
+                                 value.find_first_of(L";{}=[](),?*!@") == std::wstring_view::npos);
   if (plain) return std::wstring(value);
   std::wstring out = L"{";
   for (wchar_t c : value) {
