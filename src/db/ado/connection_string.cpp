@@ -23,7 +23,8 @@ std::wstring_view trimmed(std::wstring_view s) {
 bool needsQuotes(std::wstring_view value) {
   if (value.empty()) return false;
   if (isBlank(value.front()) || isBlank(value.back())) return true;
-  if (value.front() == L'\'' || value.front() == L'"') return true;
+  // A leading "=" would read back as part of the keyword ("==").
+  if (value.front() == L'\'' || value.front() == L'"' || value.front() == L'=') return true;
   return value.find(L';') != std::wstring_view::npos;
 }
 

@@ -53,6 +53,7 @@ TEST(ConnectionString, FormatReadsBackAsTheSamePairs) {
   s.set(L"Data Source", L"a;b");
   s.set(L"Password", L" 'x\" ");
   s.set(L"Key=Name", L"\"quoted\"");
+  s.set(L"Leading", L"=equals");
   s.set(L"provider", L"Microsoft.Jet.OLEDB.4.0");  // replaces, keeps the place
   ConnectionString back = ConnectionString::parse(s.format());
   EXPECT_EQ(back.entries(), s.entries());

@@ -200,7 +200,8 @@ class Tokenizer {
 
 class Rewriter {
  public:
-  explicit Rewriter(std::string_view text) : s_(text), t_(Tokenizer(text).run()), match_(t_.size(), kNone) {
+  explicit Rewriter(std::string_view text)
+      : s_(text), t_(Tokenizer(text).run()), match_(t_.size(), kNone), caseEnd_(t_.size(), kNone) {
     std::vector<size_t> open;
     for (size_t i = 0; i < t_.size(); ++i) {
       if (t_[i].kind == Kind::Open) {
@@ -209,6 +210,21 @@ class Rewriter {
         match_[open.back()] = i;
         match_[i] = open.back();
         open.pop_back();
+      }
+    }
+    // CASE ... END pairs within one level of matched parentheses.
+    std::vector<size_t> frames;  // CASE tokens and matched "(" tokens
+    for (size_t i = 0; i < t_.size(); ++i) {
+      if (t_[i].kind == Kind::Open && match_[i] != kNone) {
+        frames.push_back(i);
+      } else if (t_[i].kind == Kind::Close && match_[i] != kNone) {
+        while (!frames.empty() && frames.back() != match_[i]) frames.pop_back();
+        if (!frames.empty()) frames.pop_back();
+      } else if (isWord(i, "CASE")) {
+        frames.push_back(i);
+      } else if (isWord(i, "END") && !frames.empty() && t_[frames.back()].kind == Kind::Word) {
+        caseEnd_[frames.back()] = i;
+        frames.pop_back();
       }
     }
   }
@@ -260,19 +276,8 @@ class Rewriter {
     return j;
   }
 
-  // The END that closes the CASE at `i`, or kNone.
-  size_t caseEnd(size_t i, size_t to) const {
-    int depth = 0;
-    for (size_t j = i; j < to; ++j) {
-      if (t_[j].kind == Kind::Open && match_[j] != kNone) {
-        j = match_[j];
-        continue;
-      }
-      if (isWord(j, "CASE")) ++depth;
-      if (isWord(j, "END") && --depth == 0) return j;
-    }
-    return kNone;
-  }
+  // The END that closes the CASE at `i` before `to`, or kNone.
+  size_t caseEnd(size_t i, size_t to) const { return caseEnd_[i] < to ? caseEnd_[i] : kNone; }
 
   size_t group(size_t i, size_t to) const {
     return t_[i].kind == Kind::Open && match_[i] != kNone && match_[i] < to ? match_[i] + 1 : kNone;
@@ -311,8 +316,10 @@ class Rewriter {
     return j;
   }
 
+  bool isPrefix(size_t i) const { return isOperator(i, "-") || isOperator(i, "+") || isOperator(i, "~"); }
+
   size_t unary(size_t i, size_t to) const {
-    while (i < to && (isOperator(i, "-") || isOperator(i, "+") || isOperator(i, "~"))) ++i;
+    while (i < to && isPrefix(i)) ++i;
     size_t j = primary(i, to);
     while (j != kNone && j + 1 < to && isWord(j, "COLLATE") &&
            (t_[j + 1].kind == Kind::Word || t_[j + 1].kind == Kind::QuotedName))
@@ -363,6 +370,8 @@ class Rewriter {
       }
       size_t next = group(i, to);
       if (next == kNone) next = i + 1;
+      // No operand follows a run of prefix operators here: none follows its later members.
+      while (!afterOperand && next < to && isPrefix(next - 1) && isPrefix(next)) ++next;
       out += atoms(i, next, true);
       afterOperand = endsOperand(next - 1);
       i = next;
@@ -370,22 +379,27 @@ class Rewriter {
     return out;
   }
 
+  // Left-associative: a + b - c + d is jet_add(jet_add(a, b) - c, d), written with all the
+  // opening calls first so that a long chain costs its length only.
   std::string rewrittenChain(const Chain& c) const {
     std::string out(lead(c.begin));
-    std::string accumulated = atoms(c.begin, c.operators.front(), false);
+    for (size_t op : c.operators)
+      if (isOperator(op, "+")) out += "jet_add(";
+    out += atoms(c.begin, c.operators.front(), false);
     for (size_t k = 0; k < c.operators.size(); ++k) {
       const size_t op = c.operators[k];
       const size_t termEnd = k + 1 < c.operators.size() ? c.operators[k + 1] : c.end;
-      std::string right = atoms(op + 1, termEnd, true);
       if (isOperator(op, "+")) {
-        accumulated = "jet_add(" + accumulated + "," + right + ")";
+        out += ",";
+        out += atoms(op + 1, termEnd, true);
+        out += ")";
       } else {
-        accumulated += lead(op);
-        accumulated += "-";
-        accumulated += right;
+        out += lead(op);
+        out += "-";
+        out += atoms(op + 1, termEnd, true);
       }
     }
-    return out + accumulated;
+    return out;
   }
 
   // Tokens [from, to) as written, with groups rewritten inside and the single-token
@@ -447,6 +461,7 @@ class Rewriter {
   std::string_view s_;
   std::vector<Token> t_;
   std::vector<size_t> match_;
+  std::vector<size_t> caseEnd_;
   mutable int depth_ = 0;
 };
 
