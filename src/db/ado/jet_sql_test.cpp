@@ -58,6 +58,18 @@ TEST(JetSqlRewrite, HostileInputStaysBounded) {
   deep += std::string(5000, ')');
   std::string rewritten = rewriteForSqlite(deep);
   EXPECT_EQ(rewritten.size(), deep.size());  // beyond the nesting limit: copied
+  // Long runs are rewritten in one pass (a quadratic rewrite would not finish here).
+  std::string chain = "SELECT 1";
+  for (int i = 0; i < 100000; ++i) chain += " + 1";
+  rewritten = rewriteForSqlite(chain);
+  EXPECT_EQ(rewritten.rfind("SELECT jet_add(jet_add(", 0), 0u);
+  EXPECT_EQ(rewritten.size(), chain.size() + 100000 * std::string("jet_add(").size());
+  std::string prefixes;
+  for (int i = 0; i < 100000; ++i) prefixes += "- ";
+  EXPECT_EQ(rewriteForSqlite(prefixes + ";"), prefixes + ";");
+  std::string cases;
+  for (int i = 0; i < 50000; ++i) cases += "CASE ( ";
+  EXPECT_EQ(rewriteForSqlite(cases), cases);
   const std::string nul("a + 'x\0y'", 10);
   EXPECT_EQ(rewriteForSqlite(nul), std::string("jet_add(a, 'x\0y')", 18));
 }
