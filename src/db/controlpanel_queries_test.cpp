@@ -11,6 +11,7 @@
 
 #include "db/cdr_database.h"
 #include "db/ip_address.h"
+#include "platform/product_paths.h"
 #include "platform/text_codec.h"
 #include "platform/vexception.h"
 #include "testing/controlpanel_schema.h"
@@ -18,23 +19,55 @@
 #include "testing/log_recorder.h"
 #include "testing/provider_test_engines.h"
 #include "testing/scoped_environment.h"
+#include "testing/service_process.h"
 
 using namespace testing_support;
 
 namespace {
 
-// Fills the service settings under which a CDRDatabase of its own connects to the
-// engine's database (the database-server lookups open one).
+// Sets up the service settings under which a CDRDatabase of its own connects to the
+// engine's database (the database-server lookups open one), and what else such a
+// connection needs while the test runs.
 template <class Engine>
-struct EngineService;
+class EngineService;
 
 template <>
-struct EngineService<MySQLProviderEngine> {
-  static void describe(MySQLProviderEngine& engine, FakeServiceSettings& service) {
+class EngineService<MySQLProviderEngine> {
+ public:
+  EngineService(MySQLProviderEngine& engine, FakeServiceSettings& service) {
     const MySQLTestServer& server = engine.scratch().server();
     service.values[L"MySQL_DB_HOST"] = server.host;
     service.values[L"MySQL_DB_PORT"] = std::to_wstring(server.port);
     service.values[L"CADRO_DATABASE_LOGIN"] = server.user;
+    service.values[L"mySQLDBName"] = engine.scratch().name();
+    service.storedPassword = server.password;
+  }
+};
+
+// The Jet provider asks the management service for the product root, whose admin/db
+// directory becomes its TEMP.
+template <>
+class EngineService<JetProviderEngine> {
+ public:
+  EngineService(JetProviderEngine& engine, FakeServiceSettings& service)
+      : managementService_("[settings]\nPRODUCT_ROOT_D = " + engine.database().productRoot() + "\n") {
+    resetProductPathCache();
+    service.values[L"mySQLDBName"] = text::fromUtf8(engine.database().path());
+    service.storedPassword = L"";
+  }
+  ~EngineService() { resetProductPathCache(); }
+
+ private:
+  ServiceProcess managementService_;
+};
+
+template <>
+class EngineService<MSSQLProviderEngine> {
+ public:
+  EngineService(MSSQLProviderEngine& engine, FakeServiceSettings& service) {
+    const MSSQLTestServer& server = engine.scratch().server();
+    service.values[L"MySQL_DB_HOST"] = server.dataSource;
+    service.values[L"CADRO_DATABASE_LOGIN"] = server.login;
     service.values[L"mySQLDBName"] = engine.scratch().name();
     service.storedPassword = server.password;
   }
@@ -52,12 +85,13 @@ class ControlPanelQueries : public ::testing::Test {
  protected:
   void SetUp() override {
     if (auto why = Engine::unavailable()) GTEST_SKIP() << *why;
+    // TEMP and TMP are saved only: a Jet connection sets them.
     for (const char* name : {"CADRO_DB_HOST", "CADRO_DB_LOGIN", "CADRO_DB_NAME", "CADRO_DB_PASSWD", "CADRO_DB_PORT",
-                             "CADRO_DB_SOCK"})
+                             "CADRO_DB_SOCK", "TEMP", "TMP"})
       env_.unset(name);
     engine_ = std::make_unique<Engine>();
     service_.values[L"CADRO_DATABASE_PROVIDER_NAME"] = text::fromUtf8(Engine::kName);
-    EngineService<Engine>::describe(*engine_, service_);
+    engineService_ = std::make_unique<EngineService<Engine>>(*engine_, service_);
     db_ = std::make_unique<CDRDatabase>(engine_->connect(), service_, false);
     createControlPanelSchema(db_->provider(), Engine::kDialect);
     seed();
@@ -98,10 +132,15 @@ class ControlPanelQueries : public ::testing::Test {
   //  9 nofwd.com          forwarding without a forwarding record
   // 10 o'brienx.com       the decoy of 7
   // 11 nulltype.com       htype NULL
+  // Rows of `table` get explicit identifiers from here on (SQL Server needs telling).
+  void explicitIds(const std::wstring& table) { db().provider().setIdentityInsert(table); }
+
   void seed() {
+    explicitIds(L"IP_Addresses");
     for (int i = 1; i <= 4; ++i)
       run(L"INSERT INTO IP_Addresses (id, ip_address) VALUES (" + std::to_wstring(i) + L", '10.0.0." +
           std::to_wstring(i) + L"')");
+    explicitIds(L"domains");
     domain(1, L"alpha.com", L"vrt_hst", 0, 1);
     domain(2, L"beta.com", L"vrt_hst", 0, 2);
     domain(3, L"fwd.com", L"std_fwd");
@@ -114,8 +153,10 @@ class ControlPanelQueries : public ::testing::Test {
     domain(10, kQuotedDecoy, L"vrt_hst");
     domain(11, L"nulltype.com", L"");
 
+    explicitIds(L"accounts");
     run(L"INSERT INTO accounts (id, password) VALUES (1, 'alpha-secret')");
     run(L"INSERT INTO accounts (id, password) VALUES (4, 'blog-secret')");
+    explicitIds(L"sys_users");
     user(1, L"alpha_ftp", L"1");
     user(2, L"beta_ftp");
     user(3, L"muenchen");
@@ -135,6 +176,7 @@ class ControlPanelQueries : public ::testing::Test {
     run(L"INSERT INTO anon_ftp (dom_id, status) VALUES (1, 'false')");
     run(L"INSERT INTO anon_ftp (dom_id, status) VALUES (5, 'true')");
 
+    explicitIds(L"subdomains");
     run(L"INSERT INTO subdomains (id, dom_id, name, sys_user_id, sys_user_type, php) VALUES "
         L"(1, 1, 'blog', 4, 'native', 'true')");
     run(L"INSERT INTO subdomains (id, dom_id, name, sys_user_id, sys_user_type) VALUES (2, 2, 'www', 2, 'parent')");
@@ -143,12 +185,14 @@ class ControlPanelQueries : public ::testing::Test {
     run(L"INSERT INTO web_users (dom_id, sys_user_id) VALUES (1, 7)");
     run(L"INSERT INTO ftp_users (dom_id, sys_user_id) VALUES (2, 6)");
 
+    explicitIds(L"domain_aliases");
     run(L"INSERT INTO domain_aliases (id, dom_id, name, displayName, web, mail, status) VALUES "
         L"(1, 1, 'alpha.org', 'alpha.org', 'true', 'false', 0)");
     run(L"INSERT INTO domain_aliases (id, dom_id, name, displayName, web, mail, status) VALUES "
         L"(2, 1, 'alpha-alias.net', 'alpha-alias.net', 'false', 'true', 16)");
     run(L"INSERT INTO domain_aliases (id, dom_id, name) VALUES (3, 2, " + quoted(kQuotedAlias) + L")");
 
+    explicitIds(L"");
     run(L"INSERT INTO dns_recs (dns_zone_id, type, host) VALUES (1, 'A', 'alpha.com.')");
     run(L"INSERT INTO dns_recs (dns_zone_id, type, host) VALUES (1, 'CNAME', 'www.alpha.com.')");
     run(L"INSERT INTO dns_recs (dns_zone_id, type, host) VALUES (2, 'A', 'www.beta.com.')");
@@ -159,6 +203,7 @@ class ControlPanelQueries : public ::testing::Test {
   ScopedEnvironment env_;
   FakeServiceSettings service_;
   std::unique_ptr<Engine> engine_;
+  std::unique_ptr<EngineService<Engine>> engineService_;
   std::unique_ptr<CDRDatabase> db_;  // closed before the engine drops its database
 };
 
@@ -414,6 +459,7 @@ TYPED_TEST(ControlPanelQueries, DatabaseServersComeFromTheirTableOrTheSettingsOv
   EXPECT_EQ(password, L"misc-pass");
   EXPECT_EQ(port, 3306);
 
+  this->explicitIds(L"DatabaseServers");
   this->run(L"INSERT INTO DatabaseServers (id, type, host, admin_login, admin_password, port) VALUES "
             L"(2, 'mysql', 'db2.example', 'dbadmin', 'p''w', 3307)");
   this->run(L"INSERT INTO DatabaseServers (id, type, host, admin_login, admin_password, port) VALUES "
