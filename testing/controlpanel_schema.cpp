@@ -165,6 +165,26 @@ std::string quoted(SqlDialect dialect, const std::string& name) {
 
 std::string columnType(SqlDialect dialect, const SchemaColumn& column) {
   const bool mysql = dialect == SqlDialect::MySQL;
+  if (dialect == SqlDialect::MSSQL) {
+    switch (column.kind) {
+      case K::Id:
+        return "INT IDENTITY(1,1) NOT NULL PRIMARY KEY";
+      case K::Ref:
+      case K::Int:
+        return "INT";
+      case K::BigInt:
+        return "BIGINT";
+      case K::Text:
+        return "VARCHAR(" + std::to_string(column.length) + ")";
+      case K::LongText:
+        return "VARCHAR(MAX)";
+      case K::Flag:
+        return "VARCHAR(5)";
+      case K::Date:
+      case K::DateTime:
+        return "DATETIME";
+    }
+  }
   switch (column.kind) {
     case K::Id:
       return mysql ? "INT UNSIGNED NOT NULL AUTO_INCREMENT" : "INTEGER PRIMARY KEY AUTOINCREMENT";

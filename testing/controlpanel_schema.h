@@ -1,8 +1,8 @@
 #pragma once
 // The control-panel schema as the statistics program sees it: every table and column that
 // the program reads or writes, with the column types the control panel uses. One table
-// list produces the DDL for MySQL and for SQLite (the Jet file), so that tests and the
-// demo build the same database on every engine. Extend the list in controlpanel_schema.cpp.
+// list produces the DDL for MySQL, for SQLite (the Jet file) and for SQL Server, so that
+// tests and the demo build the same database on every engine. Extend the list in controlpanel_schema.cpp.
 
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@ class IDatabaseProvider;
 
 namespace testing_support {
 
-enum class SqlDialect { MySQL, SQLite };
+enum class SqlDialect { MySQL, SQLite, MSSQL };
 
 enum class ColumnKind {
   Id,        // auto-increment identity, the primary key

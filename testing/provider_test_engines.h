@@ -19,6 +19,8 @@
 
 #include "db/database_provider.h"
 #include "testing/controlpanel_schema.h"
+#include "testing/jet_test_database.h"
+#include "testing/mssql_test_server.h"
 #include "testing/mysql_test_server.h"
 
 namespace testing_support {
@@ -42,7 +44,41 @@ class MySQLProviderEngine {
   MySQLScratchDatabase scratch_;
 };
 
-using ProviderTestEngines = ::testing::Types<MySQLProviderEngine>;
+// A Jet file (SQLite) of its own in a temporary directory; always available.
+class JetProviderEngine {
+ public:
+  static constexpr const char* kName = "Jet";
+  static constexpr SqlDialect kDialect = SqlDialect::SQLite;
+
+  static std::optional<std::string> unavailable() { return std::nullopt; }
+
+  std::unique_ptr<IDatabaseProvider> connect() { return database_.connect(); }
+  JetTestDatabase& database() { return database_; }
+
+ private:
+  JetTestDatabase database_;
+};
+
+// A scratch database on the SQL Server named by CADRO_TEST_MSSQL (mssql_test_server.h).
+class MSSQLProviderEngine {
+ public:
+  static constexpr const char* kName = "MSSQL";
+  static constexpr SqlDialect kDialect = SqlDialect::MSSQL;
+
+  static std::optional<std::string> unavailable() {
+    std::string why;
+    if (MSSQLTestServer::fromEnvironment(&why)) return std::nullopt;
+    return why;
+  }
+
+  MSSQLProviderEngine() : scratch_(*MSSQLTestServer::fromEnvironment()) {}
+  std::unique_ptr<IDatabaseProvider> connect() { return scratch_.connect(); }
+
+ private:
+  MSSQLScratchDatabase scratch_;
+};
+
+using ProviderTestEngines = ::testing::Types<MySQLProviderEngine, JetProviderEngine, MSSQLProviderEngine>;
 
 // Names the typed tests after their engine ("ProviderSuite/MySQL.escape...").
 struct ProviderTestEngineNames {

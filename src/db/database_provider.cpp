@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "db/jet_provider.h"
+#include "db/mssql_provider.h"
 #include "db/mysql_provider.h"
 #include "platform/vexception.h"
 
@@ -73,9 +75,10 @@ void IDatabaseProvider::exportTableToDocument(pugi::xml_document&, const std::ws
 namespace {
 
 std::unique_ptr<IDatabaseProvider> makeMySQL() { return std::make_unique<MySQLDatabaseProvider>(); }
+std::unique_ptr<IDatabaseProvider> makeMSSQL() { return std::make_unique<MSSQLDatabaseProvider>(); }
+std::unique_ptr<IDatabaseProvider> makeJet() { return std::make_unique<JetDatabaseProvider>(); }
 
-// The engines by configured name. An entry without a factory names an engine this build
-// does not carry yet.
+// The engines by configured name.
 struct ProviderEntry {
   std::wstring_view name;
   std::unique_ptr<IDatabaseProvider> (*make)();
@@ -84,18 +87,15 @@ struct ProviderEntry {
 constexpr ProviderEntry kProviders[] = {
     {L"MySQL", makeMySQL},
     {L"", makeMySQL},
-    {L"MSSQL", nullptr},
-    {L"Jet", nullptr},
+    {L"MSSQL", makeMSSQL},
+    {L"Jet", makeJet},
 };
 
 }  // namespace
 
 std::unique_ptr<IDatabaseProvider> IDatabaseProvider::Create(const std::wstring& name) {
   for (const ProviderEntry& entry : kProviders) {
-    if (entry.name != name) continue;
-    if (entry.make) return entry.make();
-    throw vexception(L"Unable to build database provider " + name,
-                     VCTX(L"The provider is not available in this build", "IDatabaseProvider::Create"));
+    if (entry.name == name) return entry.make();
   }
   throw vexception(L"Unable to build database provider " + name, VCTX(L"", "IDatabaseProvider::Create"));
 }

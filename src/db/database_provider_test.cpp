@@ -9,13 +9,15 @@
 
 namespace {
 
-TEST(DatabaseProviderCreate, BuildsMySQLForItsNameOrNoName) {
+TEST(DatabaseProviderCreate, BuildsEachEngineForItsExactName) {
   EXPECT_EQ(IDatabaseProvider::Create(L"MySQL")->providerName(), L"MySQL");
   EXPECT_EQ(IDatabaseProvider::Create(L"")->providerName(), L"MySQL");
+  EXPECT_EQ(IDatabaseProvider::Create(L"Jet")->providerName(), L"Jet");
+  EXPECT_EQ(IDatabaseProvider::Create(L"MSSQL")->providerName(), L"MSSQL");
 }
 
 TEST(DatabaseProviderCreate, RejectsOtherNamesExactly) {
-  for (const wchar_t* name : {L"mysql", L"MYSQL", L"Oracle", L" MySQL", L"Jet", L"MSSQL"}) {
+  for (const wchar_t* name : {L"mysql", L"MYSQL", L"Oracle", L" MySQL", L"jet", L"MsSql"}) {
     try {
       IDatabaseProvider::Create(name);
       ADD_FAILURE() << "built a provider for an unsupported name";

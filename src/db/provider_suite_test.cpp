@@ -175,13 +175,21 @@ TYPED_TEST(ProviderSuite, ReplaceLeavesOneRowPerKey) {
 
 TYPED_TEST(ProviderSuite, CounterValuesIncreaseAndTheCounterTableStaysSmall) {
   this->loadSchema();
-  int64_t first = this->db().nextCounterValue(L"domains", L"id");
-  int64_t second = this->db().nextCounterValue(L"domains", L"id");
-  int64_t third = this->db().nextCounterValue(L"domains", L"id");
-  EXPECT_GT(first, 0);
-  EXPECT_LT(first, second);
-  EXPECT_LT(second, third);
-  EXPECT_LE(std::stoi(this->single(L"SELECT COUNT(*) FROM ms_jet_counter")), 1);
+  IDatabaseProvider& db = this->db();
+  // SQL Server reads the column's maximum, so each value is used for a row as the import
+  // does; the other engines hand out counter rows.
+  int64_t previous = 0;
+  for (int i = 0; i < 3; ++i) {
+    int64_t value = db.nextCounterValue(L"accounts", L"id");
+    EXPECT_GT(value, previous);
+    previous = value;
+    db.setIdentityInsert(L"accounts");
+    db.execute(L"INSERT INTO accounts (id, type, password) VALUES (" + std::to_wstring(value) + L", 'plain', 'x')");
+    db.setIdentityInsert(L"");
+  }
+  if (db.providerName() != L"MSSQL") {
+    EXPECT_LE(std::stoi(this->single(L"SELECT COUNT(*) FROM ms_jet_counter")), 1);
+  }
 }
 
 TYPED_TEST(ProviderSuite, TransactionsCommitRollBackAndCountTheirDepth) {
