@@ -7,6 +7,7 @@
 #include "platform/system_root.h"
 #include "platform/text_codec.h"
 #include "testing/controlpanel_schema.h"
+#include "testing/jet_test_database.h"
 #include "testing/mysql_test_server.h"
 
 namespace testing_support {
@@ -34,7 +35,22 @@ class MySQLEndToEndDatabase : public EndToEndDatabase {
   std::unique_ptr<MySQLDatabaseProvider> provider_;
 };
 
+class JetEndToEndDatabase : public EndToEndDatabase {
+ public:
+  JetEndToEndDatabase() : database_(true), provider_(database_.connect()) {}
+  std::string providerName() const override { return "Jet"; }
+  std::map<std::string, std::string> serviceSettings() const override { return {{"mySQLDBName", database_.path()}}; }
+  std::string password() const override { return ""; }
+  IDatabaseProvider& provider() override { return *provider_; }
+
+ private:
+  JetTestDatabase database_;
+  std::unique_ptr<JetDatabaseProvider> provider_;
+};
+
 }  // namespace
+
+std::unique_ptr<EndToEndDatabase> EndToEnd::jet(std::string*) { return std::make_unique<JetEndToEndDatabase>(); }
 
 std::unique_ptr<EndToEndDatabase> EndToEnd::mysql(std::string* why) {
   auto server = MySQLTestServer::fromEnvironment(why);

@@ -41,6 +41,8 @@ class EndToEnd {
   // A fresh scratch database on the private MariaDB server, or nullopt (with the reason)
   // when no test server is configured.
   static std::unique_ptr<EndToEndDatabase> mysql(std::string* why = nullptr);
+  // A Jet file (SQLite) with the schema: the embedded default, always available.
+  static std::unique_ptr<EndToEndDatabase> jet(std::string* why = nullptr);
 
   // Builds the system root (registry configuration key, an empty metabase, the service
   // configuration) and starts the service. `settings` are added to [settings].

@@ -14,10 +14,7 @@ namespace {
 class StatisticsCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why;
-    auto db = EndToEnd::mysql(&why);
-    if (!db) GTEST_SKIP() << why;
-    e2e_ = std::make_unique<EndToEnd>(std::move(db));
+    e2e_ = std::make_unique<EndToEnd>(EndToEnd::jet());
   }
   testing_support::ProcessResult run(const std::vector<std::string>& args) { return e2e_->run(args); }
   std::unique_ptr<EndToEnd> e2e_;
