@@ -1,4 +1,5 @@
 #include "app/business_lock.h"
+#include "app/domain_info.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -200,4 +201,21 @@ TEST_F(BusinessLockProcesses, HolderKilledWithSigkillLeavesAStateTheNextLockTake
   EXPECT_EQ(storedState(), static_cast<uint32_t>(pid));  // the dead holder's number stays
   lock.lock();
   EXPECT_EQ(storedState(), static_cast<uint32_t>(getpid()));
+}
+
+TEST_F(BusinessLockProcesses, DomainTrafficLockTakenOnlyWhenFreeAndMaximizeConcurrencyKeepsEligibility) {
+  Probe holder({"hold", "SOFTWARE\\Cadro\\CDR Config\\Config\\Statistics\\DomainIds\\42", "OfflineLockStatus"});
+  ASSERT_EQ(holder.line(), "locked\n");
+  DomainInfo strict(L"42", L"a.com", 0, 3, false);
+  EXPECT_FALSE(strict.tryLock(false));
+  EXPECT_FALSE(strict.eligible());
+  DomainInfo patient(L"42", L"a.com", 0, 3, false);
+  EXPECT_FALSE(patient.tryLock(true));
+  EXPECT_TRUE(patient.eligible());
+  holder.kill9();
+  // An ineligible record is not tried again in this run, even when the domain is free now.
+  EXPECT_FALSE(strict.tryLock(false));
+  EXPECT_TRUE(patient.tryLock(true));
+  EXPECT_TRUE(patient.trafficLocked());
+  EXPECT_TRUE(patient.tryLock(true));  // already held by this record
 }

@@ -2,16 +2,116 @@
 
 #include "app/params.h"
 #include "app/task_set.h"
+#include "db/cdr_database.h"
+#include "db/text_number.h"
+#include "platform/console.h"
+#include "platform/guard.h"
+#include "platform/log_manager.h"
+#include "platform/registry.h"
+#include "platform/text_codec.h"
+
+namespace {
+
+constexpr const char* kOperation = "statistics::start";
+constexpr uint32_t kDefaultExpirationSeconds = 259200;
+
+ContextRecord taskContext(std::wstring text, int line) { return ContextRecord{std::move(text), kOperation, line}; }
+
+}  // namespace
 
 int statistics::start(Args args) {
+  bool helpPrinted = false;
+  prepare(args, helpPrinted);
+  if (helpPrinted) return 0;
+
+  // The task steps whose subsystems this program carries run here in their fixed order.
+
+  guard::report(3, taskContext(L"Unlock domain(s)", __LINE__), [&] { unlockDomains(); });
+
+  if (taskSet_ & tasks::kNotify) {
+    guard::report(3, taskContext(L"Send notification", __LINE__), [&] {
+      vreport(3,
+              L"The statistics.exe command line utility does not send the notifications anymore, this function is "
+              L"now performed by a new command line utility notify.exe");
+    });
+  }
+
+  vreport(0, L"Done");
+  return 0;
+}
+
+void statistics::prepare(Args args, bool& helpPrinted) {
+  // The connection stands before the options are read: even "--help" needs the database.
+  CDRDatabase& db = CDRDatabase::shared();
+  db.connect();
+
+  uint32_t maximize = 0;
+  registry::lookup(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"StatisticsMaximizeConcurrency", maximize, 0);
+  maximizeConcurrency_ = maximize != 0;
+
+  registry::createDomainStateKeys();
+
   ParamMap map = buildParamMap(args.empty() ? args : args.subspan(1));
   Params params(map);
   params.check({}, tasks::acceptedOptions());
   taskSet_ = tasks::taskSet(map);
-  if (taskSet_ == tasks::kHelpPrinted) return 0;
+  if (taskSet_ == tasks::kHelpPrinted) {
+    helpPrinted = true;
+    return;
+  }
 
   verbose_ = params.has(L"--verbose");
   forcedStart_ = params.has(L"--from-date") ? params.value(L"--from-date", true, L"") : std::wstring();
   setStateFlag(false);
-  return 0;
+
+  readSaveDirectories();
+  readStatisticsLifetime();
+
+  DomainFilter filter = DomainFilter::fromParams(params);
+  queryDomains(db, filter, statisticsLifetime_, domains_, domainNames_);
+
+  readFtpServerKind();
+  computeExpirationCutoff();
+}
+
+void statistics::readSaveDirectories() {
+  auto read = [](const wchar_t* name, std::wstring& out) {
+    registry::lookup(HKEY_LOCAL_MACHINE, registry::kConfigKey, name, out, REG_SZ, 0);
+  };
+  read(L"SaveFTPLogsDirectory", saveFtpDirectory_);
+  read(L"SaveHTTPLogsDirectory", saveHttpDirectory_);
+  read(L"SaveMailLogsDirectory", saveMailDirectory_);
+  if (verbose_)
+    console::print(vformat(L"Save FTP logs 2: '%s' HTTP logs 2: '%s' mail logs 2: '%s'\n", saveFtpDirectory_,
+                           saveHttpDirectory_, saveMailDirectory_));
+}
+
+void statistics::readStatisticsLifetime() {
+  int32_t ttl = wcrt::wtoi(CDRDatabase::shared().getMiscParam(L"stat_ttl", L""));
+  statisticsLifetime_ = ttl == 0 ? 3 : ttl;
+}
+
+void statistics::readFtpServerKind() {
+  std::wstring package;
+  registry::lookup(HKEY_LOCAL_MACHINE, std::wstring(registry::kPackagesKey) + L"\\ftpserver", L"", package, REG_SZ, 0);
+  package = text::toLower(package);
+  if (package == L"gene6")
+    ftpServerKind_ = kFtpServerGene6;
+  else if (package == L"servu")
+    ftpServerKind_ = kFtpServerServU;
+  else
+    ftpServerKind_ = kFtpServerOther;
+}
+
+void statistics::computeExpirationCutoff() {
+  uint32_t seconds = kDefaultExpirationSeconds;
+  registry::lookup(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"StatisticsLogExpirationTime", seconds, 0);
+  VDateTime now = VDateTime::nowUtc();
+  now.milliseconds = 0;
+  expirationCutoff_ = now - static_cast<int64_t>(seconds);
+}
+
+void statistics::unlockDomains() {
+  for (auto& [id, domain] : domains_)
+    if (domain->trafficLocked()) domain->trafficLock().unlock();
 }

@@ -1,25 +1,62 @@
 #pragma once
-// The application object of the statistics program.
+// The application object of the statistics program: the run sequence and the data the
+// run's tasks share (options, settings, the selected domains).
 
 #include <cstdint>
 #include <string>
 
+#include "app/domain_info.h"
 #include "app/vconsoleapp.h"
+#include "platform/vdatetime.h"
 
 class statistics : public vconsoleapp {
  public:
+  // FTP server kinds of the "ftpserver" package.
+  static constexpr int32_t kFtpServerOther = 0;
+  static constexpr int32_t kFtpServerGene6 = 1;
+  static constexpr int32_t kFtpServerServU = 2;
+
   statistics() = default;
 
-  // The run of the program (see the run sequence).
+  // The whole run: preparation (database, registry keys, options, settings, domain
+  // selection), then the task steps in their fixed order, each wrapped so that its failure
+  // is reported and the run goes on. Returns 0 at the end and after the help; a failure in
+  // preparation leaves as an exception (run() makes exit code 1 of it).
   int start(Args args) override;
 
   bool verbose() const { return verbose_; }
   uint32_t taskSet() const { return taskSet_; }
   // The value of "--from-date" when given, otherwise empty.
   const std::wstring& forcedStartText() const { return forcedStart_; }
+  int32_t ftpServerKind() const { return ftpServerKind_; }
+  bool maximizeConcurrency() const { return maximizeConcurrency_; }
+  int32_t statisticsLifetime() const { return statisticsLifetime_; }
+  const VDateTime& expirationCutoff() const { return expirationCutoff_; }
+  const std::wstring& saveFtpLogsDirectory() const { return saveFtpDirectory_; }
+  const std::wstring& saveHttpLogsDirectory() const { return saveHttpDirectory_; }
+  const std::wstring& saveMailLogsDirectory() const { return saveMailDirectory_; }
+
+  DomainMap& domains() { return domains_; }
+  DomainNameMap& domainNames() { return domainNames_; }
 
  private:
+  void prepare(Args args, bool& helpPrinted);
+  void readSaveDirectories();
+  void readStatisticsLifetime();
+  void readFtpServerKind();
+  void computeExpirationCutoff();
+  void unlockDomains();
+
   bool verbose_ = false;
   uint32_t taskSet_ = 0;
   std::wstring forcedStart_;
+  int32_t ftpServerKind_ = kFtpServerOther;
+  bool maximizeConcurrency_ = false;
+  int32_t statisticsLifetime_ = 3;
+  VDateTime expirationCutoff_;
+  std::wstring saveFtpDirectory_;
+  std::wstring saveHttpDirectory_;
+  std::wstring saveMailDirectory_;
+  DomainMap domains_;
+  DomainNameMap domainNames_;
 };

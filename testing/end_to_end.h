@@ -1,0 +1,88 @@
+#pragma once
+// End-to-end runs of the statistics program: a system root of its own in a temporary
+// directory (registry values, IIS site settings, the management service's configuration),
+// the real management service started on it, a control-panel database with the schema
+// fixture, and build/bin/statistics run as a separate process against all of it.
+//
+//   EndToEnd e2e(EndToEnd::mysql());           // or EndToEnd::jet()
+//   e2e.db().execute(L"INSERT INTO clients ...");
+//   auto r = e2e.run({"--all"});
+//   EXPECT_EQ(r.exitCode, 0); e2e.eventLog(); e2e.registryDword(...)
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/database_provider.h"
+#include "testing/run_process.h"
+#include "testing/service_process.h"
+#include "testing/temp_dir.h"
+
+namespace testing_support {
+
+// Where the run's control-panel database lives and how the service describes it.
+class EndToEndDatabase {
+ public:
+  virtual ~EndToEndDatabase() = default;
+  // "MySQL" or "Jet": the service setting CADRO_DATABASE_PROVIDER_NAME.
+  virtual std::string providerName() const = 0;
+  // The [settings] lines that point the program at this database (host, port, name, login).
+  virtual std::map<std::string, std::string> serviceSettings() const = 0;
+  // The database password ("pwd" in [passwords]).
+  virtual std::string password() const = 0;
+  // A provider connected to the database, for the test's own rows and checks.
+  virtual IDatabaseProvider& provider() = 0;
+};
+
+class EndToEnd {
+ public:
+  // A fresh scratch database on the private MariaDB server, or nullopt (with the reason)
+  // when no test server is configured.
+  static std::unique_ptr<EndToEndDatabase> mysql(std::string* why = nullptr);
+  // A Jet file (SQLite) with the schema: the embedded default, always available.
+  static std::unique_ptr<EndToEndDatabase> jet(std::string* why = nullptr);
+
+  // Builds the system root (registry configuration key, an empty metabase, the service
+  // configuration) and starts the service. `settings` are added to [settings].
+  explicit EndToEnd(std::unique_ptr<EndToEndDatabase> database, std::map<std::string, std::string> settings = {});
+  ~EndToEnd();
+  EndToEnd(const EndToEnd&) = delete;
+  EndToEnd& operator=(const EndToEnd&) = delete;
+
+  const std::string& root() const { return root_.path(); }
+  std::string file(const std::string& relative) const { return root_.file(relative); }
+  IDatabaseProvider& db() { return database_->provider(); }
+  // The product root the service reports (PRODUCT_ROOT_D), created under the system root.
+  std::string productRoot() const { return root_.file("product"); }
+
+  // Runs build/bin/statistics with `args` in this system root.
+  ProcessResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
+
+  // Rewrites the service configuration (the service reads it on every request).
+  void writeServiceConfig(const std::map<std::string, std::string>& extraSettings = {});
+  void writeMetabase(const std::string& xml);
+
+  // eventlog/Cadro.log (empty when absent).
+  std::string eventLog() const;
+
+  // Inserts a client (id) and a hosted domain with its IP address: the usual fixture rows.
+  void addClient(int id, const std::wstring& login = L"client");
+  void addHostedDomain(int id, const std::wstring& name, int clientId, const std::wstring& ip, int status = 0);
+
+ private:
+  ScopedSystemRoot root_;
+  std::unique_ptr<EndToEndDatabase> database_;
+  std::map<std::string, std::string> settings_;
+  std::unique_ptr<ServiceProcess> service_;
+  int nextIpId_ = 1;
+};
+
+// Skips the running test when the database is not available here.
+#define CADRO_REQUIRE_E2E_DATABASE(var, factory)          \
+  std::string var##Why;                                   \
+  auto var = (factory)(&var##Why);                        \
+  if (!var) GTEST_SKIP() << var##Why
+
+}  // namespace testing_support
