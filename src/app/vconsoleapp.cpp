@@ -27,26 +27,7 @@ std::wstring vconsoleapp::quoteForReport(const std::wstring& arg) {
       break;
     }
   }
-  if (!quote) return arg;
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == L'"') {
-      out.append(backslashes * 2, L'\\');
-      out += L"\\\"";
-    } else {
-      out.append(backslashes, L'\\');
-      out.push_back(c);
-    }
-    backslashes = 0;
-  }
-  out.append(backslashes * 2, L'\\');
-  out.push_back(L'"');
-  return out;
+  return quote ? cmdline::enclose(arg) : arg;
 }
 
 std::wstring vconsoleapp::maskedCommandLine(const std::vector<std::wstring>& args) {

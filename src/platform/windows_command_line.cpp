@@ -69,7 +69,10 @@ std::vector<std::wstring> split(std::wstring_view line) {
 
 std::wstring quoteArgument(std::wstring_view arg) {
   bool needsQuotes = arg.empty() || arg.find_first_of(L" \t\"") != std::wstring_view::npos;
-  if (!needsQuotes) return std::wstring(arg);
+  return needsQuotes ? enclose(arg) : std::wstring(arg);
+}
+
+std::wstring enclose(std::wstring_view arg) {
   std::wstring out = L"\"";
   size_t backslashes = 0;
   for (wchar_t c : arg) {

@@ -24,5 +24,8 @@ std::wstring join(const std::vector<std::wstring>& args);
 
 // Quotes one argument as join() does.
 std::wstring quoteArgument(std::wstring_view arg);
+// Encloses `arg` in quotes whatever it holds: quotes inside are escaped with a backslash
+// and the backslashes before them and before the closing quote are doubled.
+std::wstring enclose(std::wstring_view arg);
 
 }  // namespace cmdline

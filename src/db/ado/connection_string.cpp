@@ -8,7 +8,7 @@ namespace ado {
 namespace {
 
 constexpr const wchar_t* kMalformed =
-    L"Format of the initialization string does not conform to the OLE DB specification.";
+    L"Format of the initialization string does not conform to the OLE DB rules.";
 
 [[noreturn]] void malformed() { throw EngineError(kMalformed, kBadInitString); }
 

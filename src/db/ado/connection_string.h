@@ -19,7 +19,7 @@ class ConnectionString {
   ConnectionString() = default;
 
   // Throws EngineError "Format of the initialization string does not conform to the OLE DB
-  // specification." for a pair without "=", an empty keyword, an unterminated quote or
+  // rules." for a pair without "=", an empty keyword, an unterminated quote or
   // text after a closing quote.
   static ConnectionString parse(std::wstring_view text);
 

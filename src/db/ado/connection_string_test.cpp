@@ -42,7 +42,7 @@ TEST(ConnectionString, RefusesMalformedText) {
       ConnectionString::parse(text);
       ADD_FAILURE() << "accepted a malformed string";
     } catch (const ado::EngineError& e) {
-      EXPECT_EQ(e.text(), L"Format of the initialization string does not conform to the OLE DB specification.");
+      EXPECT_EQ(e.text(), L"Format of the initialization string does not conform to the OLE DB rules.");
     }
   }
 }
