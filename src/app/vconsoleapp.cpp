@@ -61,6 +61,9 @@ int vconsoleapp::run(Args args) {
     guard::reportCurrent(3, ContextRecord{vformat(L"execute %s", masked), "vconsoleapp::run", __LINE__});
   }
   state_ = false;
+  // A run that was asked to stop (SIGINT, SIGTERM) has not done its work, whatever its
+  // wrappers made of the cancellation.
+  if (cancellation::requested()) result = 1;
   return result;
 }
 

@@ -21,7 +21,7 @@ class vconsoleapp {
   static vconsoleapp* current();
 
   // `args` is the process's argument vector, the program name first. Returns start()'s
-  // result, or 1 when a failure leaves it.
+  // result, or 1 when a failure leaves it or a cancellation was requested.
   int run(Args args);
 
   // Runs one named command; the base fails with "Invalid command " + the command name.

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/guard.h"
 #include "platform/vexception.h"
+#include "testing/log_recorder.h"
 
 using V = std::vector<std::wstring>;
 
@@ -53,4 +55,29 @@ TEST(ConsoleApp, BaseStartDispatchesTheCommand) {
   vconsoleapp base;
   EXPECT_EQ(base.run(V{L"prog"}), 1);  // "Missing command parameter"
   EXPECT_EQ(base.run(V{L"prog", L"what"}), 1);  // "Invalid command what"
+}
+
+namespace {
+
+// A run whose wrapped step meets a cancellation request, as after SIGTERM.
+class CancelledRun : public vconsoleapp {
+ public:
+  int start(Args) override {
+    cancellation::request();
+    reached = !guard::report(3, VCTX(L"Calculate domain(s) traffic", "statistics::start"), [] {});
+    return 0;
+  }
+  bool reached = false;
+};
+
+}  // namespace
+
+TEST(ConsoleApp, CancellationIsReportedByTheWrapperAndEndsTheRunWithOne) {
+  testing_support::LogRecorder log;
+  CancelledRun app;
+  int result = app.run(V{L"prog"});
+  cancellation::reset();
+  EXPECT_TRUE(app.reached);
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(log.contains(3, L"Operation cancelled"));
 }
