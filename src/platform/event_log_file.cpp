@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/fd_io.h"
 #include "platform/system_root.h"
 #include "platform/text_codec.h"
 
@@ -61,21 +62,6 @@ int openLog(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
 }
 
-bool writeAll(int fd, const std::string& data) {
-  const char* p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool EventLogFile::append(EventType type, std::wstring_view source, uint32_t eventId, uint16_t category,
@@ -116,7 +102,7 @@ bool EventLogFile::append(EventType type, std::wstring_view source, uint32_t eve
       ::flock(fd, LOCK_UN);
     }
   }
-  bool ok = writeAll(fd, line);
+  bool ok = fdio::writeAll(fd, line) == 0;
   ::close(fd);
   return ok;
 }

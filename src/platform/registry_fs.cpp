@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/fd_io.h"
+
 namespace registry::fs {
 
 Fd::~Fd() { reset(); }
@@ -64,29 +66,11 @@ int readFile(int dirFd, const char* name, size_t limit, std::string& out) {
   return 0;
 }
 
-namespace {
-
-int writeAll(int fd, std::string_view data) {
-  const char* p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-}  // namespace
 
 int replaceFile(int dirFd, const char* tmpName, const char* name, std::string_view data, bool sync) {
   Fd fd(::openat(dirFd, tmpName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!fd.valid()) return errno;
-  int err = writeAll(fd.get(), data);
+  int err = fdio::writeAll(fd.get(), data);
   if (err == 0 && sync && ::fsync(fd.get()) != 0) err = errno;
   if (err == 0 && ::close(fd.release()) != 0) err = errno;
   if (err == 0 && ::renameat(dirFd, tmpName, dirFd, name) != 0) err = errno;
