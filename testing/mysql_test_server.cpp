@@ -92,4 +92,15 @@ MySQLScratchDatabase::~MySQLScratchDatabase() {
   }
 }
 
+ScopedFallbackLogin::ScopedFallbackLogin(MySQLDatabaseProvider& admin) : admin_(admin) {
+  admin_.execute(L"CREATE USER 'admin'@'localhost' IDENTIFIED BY 'kvorn'");
+}
+
+ScopedFallbackLogin::~ScopedFallbackLogin() {
+  try {
+    admin_.execute(L"DROP USER IF EXISTS 'admin'@'localhost'");
+  } catch (...) {
+  }
+}
+
 }  // namespace testing_support

@@ -51,6 +51,19 @@ class MySQLServerLoginsLock {
   int fd_ = -1;
 };
 
+// The last fallback login of the connection chain ("admin" / "kvorn" on localhost), created
+// on the server for one test and dropped again. Hold a MySQLServerLoginsLock around it.
+class ScopedFallbackLogin {
+ public:
+  explicit ScopedFallbackLogin(MySQLDatabaseProvider& admin);
+  ~ScopedFallbackLogin();
+  ScopedFallbackLogin(const ScopedFallbackLogin&) = delete;
+  ScopedFallbackLogin& operator=(const ScopedFallbackLogin&) = delete;
+
+ private:
+  MySQLDatabaseProvider& admin_;
+};
+
 // A database of its own for one test, created on construction and dropped (with whatever
 // the test left in it) on destruction. Its name starts with "cadro_t_", which the
 // control-panel login of the test server may use.

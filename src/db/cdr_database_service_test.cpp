@@ -68,16 +68,7 @@ TEST_F(CDRDatabaseWithServiceTest, AFallbackLoginsPasswordIsStoredWithTheService
     GTEST_SKIP() << "MYSQL_UNIX_PORT does not name the test server's socket";
   MySQLServerLoginsLock loginsLock(server());
   MySQLDatabaseProvider& admin = engine_->scratch().admin();
-  admin.execute(L"CREATE USER 'admin'@'localhost' IDENTIFIED BY 'kvorn'");
-  struct DropFallbackLogin {
-    MySQLDatabaseProvider& admin;
-    ~DropFallbackLogin() {
-      try {
-        admin.execute(L"DROP USER IF EXISTS 'admin'@'localhost'");
-      } catch (...) {
-      }
-    }
-  } dropLater{admin};
+  ScopedFallbackLogin fallbackLogin(admin);
 
   ServiceProcess service(config("outdated"));
   CDRDatabase db(true);

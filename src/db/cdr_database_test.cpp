@@ -187,16 +187,7 @@ TEST_F(CDRDatabaseTest, FallbackLoginsFollowAWrongPassword) {
   EXPECT_TRUE(service.passwordsSet.empty());
 
   MySQLDatabaseProvider& admin = engine_->scratch().admin();
-  admin.execute(L"CREATE USER 'admin'@'localhost' IDENTIFIED BY 'kvorn'");
-  struct DropFallbackLogin {
-    MySQLDatabaseProvider& admin;
-    ~DropFallbackLogin() {
-      try {
-        admin.execute(L"DROP USER IF EXISTS 'admin'@'localhost'");
-      } catch (...) {
-      }
-    }
-  } dropLater{admin};
+  ScopedFallbackLogin fallbackLogin(admin);
 
   auto db = open(true);
   EXPECT_EQ(single(*db, L"SELECT CURRENT_USER()"), L"admin@localhost");

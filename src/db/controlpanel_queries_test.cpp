@@ -20,6 +20,7 @@
 #include "testing/provider_test_engines.h"
 #include "testing/scoped_environment.h"
 #include "testing/service_process.h"
+#include "testing/stub_database_provider.h"
 
 using namespace testing_support;
 
@@ -505,28 +506,9 @@ class NoRowsRecordSet : public IDatabaseRecordSet {
   int32_t rowCount() override { return 0; }
 };
 
-class NoRowsProvider : public IDatabaseProvider {
+class NoRowsProvider : public StubDatabaseProvider {
  public:
-  void connect(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&, int32_t,
-               const std::wstring&) override {}
-  bool isConnected() const override { return true; }
-  bool ping() override { return true; }
-  void disconnect() override {}
-  std::wstring version() override { return L"1.0"; }
-  std::wstring providerName() const override { return L"MySQL"; }
-  std::wstring escape(const std::wstring& value) override { return value; }
-  void useDatabase(const std::wstring&) override {}
   VRecordSet query(const std::wstring&) override { return VRecordSet(new NoRowsRecordSet); }
-  void execute(const std::wstring&) override {}
-  void replace(const std::wstring&, const std::wstring&) override {}
-  int64_t lastInsertId() override { return 0; }
-  void beginTransaction() override {}
-  void commitTransaction() override {}
-  void rollbackTransaction() override {}
-  int64_t nextCounterValue(const std::wstring&, const std::wstring&) override { return 0; }
-  bool tableExists(const std::wstring&) override { return false; }
-  int32_t transactionDepth() const override { return 0; }
-  std::wstring lastError() override { return {}; }
 };
 
 TEST(ControlPanelUserTests, ACountWithoutARowIsUnexpected) {

@@ -16,38 +16,18 @@
 #include "testing/fake_service_settings.h"
 #include "testing/log_recorder.h"
 #include "testing/provider_test_engines.h"
+#include "testing/stub_database_provider.h"
 
 using namespace testing_support;
 
 namespace {
 
 // Records the statements it is given instead of running them.
-class RecordingProvider : public IDatabaseProvider {
+class RecordingProvider : public StubDatabaseProvider {
  public:
   explicit RecordingProvider(std::vector<std::wstring>& executed) : executed_(executed) {}
-  void connect(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&, int32_t,
-               const std::wstring&) override {}
-  bool isConnected() const override { return true; }
-  bool ping() override { return true; }
-  void disconnect() override {}
-  std::wstring version() override { return L"1.0"; }
   std::wstring providerName() const override { return L"Recording"; }
-  std::wstring escape(const std::wstring& value) override { return value; }
-  void useDatabase(const std::wstring&) override {}
-  VRecordSet query(const std::wstring& sql) override { throw vexception(L"no rows here: " + sql); }
   void execute(const std::wstring& sql) override { executed_.push_back(sql); }
-  void replace(const std::wstring& deleteSql, const std::wstring& insertSql) override {
-    executed_.push_back(deleteSql);
-    executed_.push_back(insertSql);
-  }
-  int64_t lastInsertId() override { return 0; }
-  void beginTransaction() override {}
-  void commitTransaction() override {}
-  void rollbackTransaction() override {}
-  int64_t nextCounterValue(const std::wstring&, const std::wstring&) override { return 0; }
-  bool tableExists(const std::wstring&) override { return false; }
-  int32_t transactionDepth() const override { return 0; }
-  std::wstring lastError() override { return {}; }
 
  private:
   std::vector<std::wstring>& executed_;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/civil_calendar.h"
 #include "platform/console.h"
 #include "platform/event_log_file.h"
 #include "platform/registry_log_backend.h"
@@ -201,20 +202,6 @@ size_t copyInto(char* dst, size_t cap, const std::string& src) {
   return n;
 }
 
-// Civil date from days since 1970-01-01 (H. Hinnant's algorithm); allocation-free.
-void civilFromDays(long z, int& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  long era = (z >= 0 ? z : z - 146096) / 146097;
-  unsigned doe = static_cast<unsigned>(z - era * 146097);
-  unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long yy = static_cast<long>(yoe) + era * 400;
-  unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<int>(yy + (m <= 2));
-}
-
 void putDigits(char*& p, unsigned long v, int width) {
   char tmp[24];
   int n = 0;
@@ -267,16 +254,13 @@ void LogManager::reportProcessorException(uint32_t code) noexcept {
   char line[16384];
   char* q = line;
   std::time_t now = std::time(nullptr);
-  int y;
-  unsigned mo, d;
-  long days = static_cast<long>(now / 86400);
   long secs = static_cast<long>(now % 86400);
-  civilFromDays(days, y, mo, d);
-  putDigits(q, static_cast<unsigned long>(y), 4);
+  const civil::Date date = civil::civilFromDays(static_cast<int64_t>(now / 86400));
+  putDigits(q, static_cast<unsigned long>(date.year), 4);
   *q++ = '-';
-  putDigits(q, mo, 2);
+  putDigits(q, static_cast<unsigned long>(date.month), 2);
   *q++ = '-';
-  putDigits(q, d, 2);
+  putDigits(q, static_cast<unsigned long>(date.day), 2);
   *q++ = 'T';
   putDigits(q, static_cast<unsigned long>(secs / 3600), 2);
   *q++ = ':';

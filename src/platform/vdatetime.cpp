@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "platform/civil_calendar.h"
 #include "platform/vexception.h"
 #include "platform/vformat.h"
 
@@ -18,37 +19,20 @@ constexpr int kFirstYear = 1601;
 constexpr int kLastYear = 30827;
 constexpr int kFieldCap = 999'999'999;
 
-// Days since 1970-01-01 of a proleptic Gregorian date (after H. Hinnant's algorithms).
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
+using civil::daysFromCivil;
+using civil::floorDiv;
 
 void civilFromDays(int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
+  const civil::Date d = civil::civilFromDays(z);
+  year = static_cast<int>(d.year);
+  month = d.month;
+  day = d.day;
 }
 
 int weekdayOfDays(int64_t daysSince1970) {
   // 1970-01-01 was a Thursday.
   int64_t w = (daysSince1970 + 4) % 7;
   return static_cast<int>(w < 0 ? w + 7 : w);
-}
-
-int64_t floorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
 std::wstring fieldsText(const VDateTime& t) {
@@ -81,12 +65,11 @@ VDateTime::VDateTime(int y, int mo, int d, int h, int mi, int s, int ms)
   if (isValid()) dayOfWeek = weekday();
 }
 
-bool VDateTime::isLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool VDateTime::isLeapYear(int y) { return civil::isLeapYear(y); }
 
 int VDateTime::daysInMonth(int y, int m) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (m < 1 || m > 12) return 0;
-  return m == 2 && isLeapYear(y) ? 29 : kDays[m - 1];
+  return civil::daysInMonth(y, m);
 }
 
 bool VDateTime::isValid() const {

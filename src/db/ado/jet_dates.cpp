@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/civil_calendar.h"
+
 namespace ado::jet {
 
 namespace {
@@ -13,42 +15,11 @@ constexpr int64_t kMinYear = 100;
 constexpr int64_t kMaxYear = 9999;
 constexpr int64_t kSerialOfEpoch = 25569;  // 1970-01-01 counted from 1899-12-30
 
-// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's algorithm).
-int64_t daysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-struct Civil {
-  int64_t year;
-  int month;
-  int day;
-};
-
-Civil civilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {yoe + era * 400 + (m <= 2), m, d};
-}
-
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int daysInMonth(int64_t y, int m) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && isLeap(y) ? 29 : kDays[m - 1];
-}
-
-int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+using civil::civilFromDays;
+using civil::daysFromCivil;
+using civil::daysInMonth;
+using civil::floorDiv;
+using Civil = civil::Date;
 
 int64_t dayNumber(DateTime v) { return floorDiv(v.seconds, kSecondsPerDay); }
 int64_t secondOfDay(DateTime v) { return v.seconds - dayNumber(v) * kSecondsPerDay; }
