@@ -9,7 +9,7 @@
 #include "db/ado/connection_string.h"
 #include "db/ado/engine_error.h"
 #include "db/ado/odbc_engine.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::setlocale(LC_ALL, "C.UTF-8");

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/command_escaping.h"
-#include "platform/text_codec.h"
+#include "platform/exec/command_escaping.h"
+#include "platform/text/text_codec.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::setlocale(LC_ALL, "C.UTF-8");

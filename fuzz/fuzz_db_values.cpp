@@ -12,7 +12,7 @@
 
 #include "db/mysql_provider.h"
 #include "db/text_number.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::setlocale(LC_ALL, "C.UTF-8");

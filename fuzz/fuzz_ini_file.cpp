@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/ini_file.h"
-#include "platform/vexception.h"
+#include "cadrosrv/ini_file.h"
+#include "platform/report/vexception.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "db/ip_address.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::setlocale(LC_ALL, "C.UTF-8");

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/vfilename.h"
+#include "platform/files/vfilename.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::setlocale(LC_ALL, "C.UTF-8");

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/reg_file.h"
+#include "platform/registry/reg_file.h"
 
 using namespace registry;
 using Kind = RegFileChange::Kind;

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/registry_key_file.h"
-#include "platform/registry_names.h"
+#include "platform/registry/registry_key_file.h"
+#include "platform/registry/registry_names.h"
 
 using namespace registry;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/vserializer.h"
+#include "platform/service/vserializer.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::setlocale(LC_ALL, "C.UTF-8");

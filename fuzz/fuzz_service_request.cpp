@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/cadrosrv_requests.h"
-#include "platform/vserializer.h"
+#include "cadrosrv/cadrosrv_requests.h"
+#include "platform/service/vserializer.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "db/ado/jet_functions.h"
 #include "db/ado/jet_sql.h"
 #include "db/sql_translation.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace {
 

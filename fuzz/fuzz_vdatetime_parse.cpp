@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/text_codec.h"
-#include "platform/vdatetime.h"
+#include "platform/text/text_codec.h"
+#include "platform/dates/vdatetime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "traffic/w3c_file.h"
 
 namespace {

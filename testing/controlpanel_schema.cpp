@@ -1,7 +1,7 @@
 #include "testing/controlpanel_schema.h"
 
 #include "db/database_provider.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace testing_support {
 

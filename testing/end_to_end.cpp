@@ -3,9 +3,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/registry.h"
-#include "platform/system_root.h"
-#include "platform/text_codec.h"
+#include "platform/registry/registry.h"
+#include "platform/system/system_root.h"
+#include "platform/text/text_codec.h"
 #include "testing/controlpanel_schema.h"
 #include "testing/jet_test_database.h"
 #include "testing/mysql_test_server.h"

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "platform/exec_settings.h"
+#include "platform/exec/exec_settings.h"
 
 namespace testing_support {
 

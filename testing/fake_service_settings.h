@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "db/service_settings.h"
-#include "platform/vexception.h"
+#include "platform/report/vexception.h"
 
 namespace testing_support {
 

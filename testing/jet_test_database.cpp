@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "testing/controlpanel_schema.h"
 
 namespace testing_support {

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/log_manager.h"
+#include "platform/report/log_manager.h"
 
 namespace testing_support {
 

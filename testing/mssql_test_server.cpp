@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 
 namespace testing_support {
 

@@ -9,9 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 
 namespace testing_support {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "db/database_provider.h"
-#include "platform/vexception.h"
+#include "platform/report/vexception.h"
 
 namespace testing_support {
 

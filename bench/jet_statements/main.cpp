@@ -18,8 +18,8 @@
 #include "db/jet_provider.h"
 #include "db/sql_dialect.h"
 #include "db/sql_translation.h"
-#include "platform/text_codec.h"
-#include "platform/vformat.h"
+#include "platform/text/text_codec.h"
+#include "platform/text/vformat.h"
 
 namespace {
 

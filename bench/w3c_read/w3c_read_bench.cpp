@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_root.h"
-#include "platform/text_codec.h"
-#include "platform/vfilename.h"
+#include "platform/system/system_root.h"
+#include "platform/text/text_codec.h"
+#include "platform/files/vfilename.h"
 #include "traffic/w3c_file.h"
 
 // Every heap allocation of the process passes through malloc (operator new included), so

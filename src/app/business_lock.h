@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/registry.h"
-#include "platform/vexception.h"
-#include "platform/vsync_object.h"
+#include "platform/registry/registry.h"
+#include "platform/report/vexception.h"
+#include "platform/sync/vsync_object.h"
 
 namespace BusinessLock {
 

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "testing/temp_dir.h"
 
 using BusinessLock::RegistryLock;

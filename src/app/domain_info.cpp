@@ -4,9 +4,9 @@
 
 #include "db/cdr_database.h"
 #include "db/text_number.h"
-#include "platform/log_manager.h"
-#include "platform/registry.h"
-#include "platform/text_codec.h"
+#include "platform/report/log_manager.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text_codec.h"
 
 DomainInfo::DomainInfo(std::wstring id, std::wstring name, uint32_t ipAddress, int32_t statisticsLifetime,
                        bool hasWwwRecord)

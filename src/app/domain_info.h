@@ -9,7 +9,7 @@
 
 #include "app/business_lock.h"
 #include "app/domain_filter.h"
-#include "platform/vdatetime.h"
+#include "platform/dates/vdatetime.h"
 
 class CDRDatabase;
 

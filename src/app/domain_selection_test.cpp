@@ -5,7 +5,7 @@
 #include "app/domain_info.h"
 #include "app/params.h"
 #include "db/cdr_database.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "testing/fake_service_settings.h"
 #include "testing/log_recorder.h"
 #include "testing/provider_test_engines.h"

@@ -5,8 +5,8 @@
 
 #include "app/statistics.h"
 #include "db/cdr_database.h"
-#include "platform/cancellation.h"
-#include "platform/text_codec.h"
+#include "platform/report/cancellation.h"
+#include "platform/text/text_codec.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/vexception.h"
+#include "platform/report/vexception.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/task_set.h"
-#include "platform/vexception.h"
+#include "platform/report/vexception.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <future>
 #include <set>
 
-#include "platform/registry.h"
-#include "platform/text_codec.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text_codec.h"
 #include "testing/end_to_end.h"
 
 using namespace testing_support;

@@ -4,11 +4,11 @@
 #include "app/task_set.h"
 #include "db/cdr_database.h"
 #include "db/text_number.h"
-#include "platform/console.h"
-#include "platform/guard.h"
-#include "platform/log_manager.h"
-#include "platform/registry.h"
-#include "platform/text_codec.h"
+#include "platform/report/console.h"
+#include "platform/report/guard.h"
+#include "platform/report/log_manager.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text_codec.h"
 
 namespace {
 

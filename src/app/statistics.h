@@ -7,7 +7,7 @@
 
 #include "app/domain_info.h"
 #include "app/vconsoleapp.h"
-#include "platform/vdatetime.h"
+#include "platform/dates/vdatetime.h"
 
 class statistics : public vconsoleapp {
  public:

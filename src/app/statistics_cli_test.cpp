@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "app/task_set.h"
-#include "platform/registry.h"
-#include "platform/text_codec.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text_codec.h"
 #include "testing/end_to_end.h"
 
 using testing_support::EndToEnd;

@@ -1,6 +1,6 @@
 #include "app/task_set.h"
 
-#include "platform/console.h"
+#include "platform/report/console.h"
 
 namespace tasks {
 

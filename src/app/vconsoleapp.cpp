@@ -2,9 +2,9 @@
 
 #include <cwctype>
 
-#include "platform/guard.h"
-#include "platform/log_manager.h"
-#include "platform/windows_command_line.h"
+#include "platform/report/guard.h"
+#include "platform/report/log_manager.h"
+#include "platform/text/windows_command_line.h"
 
 namespace {
 vconsoleapp* g_current = nullptr;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/guard.h"
-#include "platform/vexception.h"
+#include "platform/report/guard.h"
+#include "platform/report/vexception.h"
 #include "testing/log_recorder.h"
 
 using V = std::vector<std::wstring>;

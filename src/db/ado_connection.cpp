@@ -2,10 +2,10 @@
 
 #include "db/ado/engine_error.h"
 #include "db/ado_record_set.h"
-#include "platform/guard.h"
-#include "platform/log_manager.h"
-#include "platform/registry.h"
-#include "platform/vexception.h"
+#include "platform/report/guard.h"
+#include "platform/report/log_manager.h"
+#include "platform/registry/registry.h"
+#include "platform/report/vexception.h"
 
 namespace {
 

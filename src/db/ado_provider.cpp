@@ -3,10 +3,10 @@
 #include <exception>
 
 #include "db/text_number.h"
-#include "platform/com_error.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/report/com_error.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 
 namespace {
 

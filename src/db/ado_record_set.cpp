@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 
 VADORecordSetProvider::VADORecordSetProvider(ado::RowSet rows) : rows_(std::move(rows)) {
   // Not both BOF and EOF: move to the first row and remember that next() has not been

@@ -3,9 +3,9 @@
 #include <iterator>
 
 #include "db/connection_settings.h"
-#include "platform/guard.h"
-#include "platform/log_manager.h"
-#include "platform/vexception.h"
+#include "platform/report/guard.h"
+#include "platform/report/log_manager.h"
+#include "platform/report/vexception.h"
 
 CDRDatabase::CDRDatabase(bool connectNow, ServiceSettings& settings)
     : CDRDatabase(IDatabaseProvider::Create(configuredProviderName(settings)), settings, connectNow) {}

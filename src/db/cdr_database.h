@@ -14,7 +14,7 @@
 
 #include "db/database_provider.h"
 #include "db/service_settings.h"
-#include "platform/vformat.h"
+#include "platform/text/vformat.h"
 
 class CDRDatabase {
  public:

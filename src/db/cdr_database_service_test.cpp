@@ -8,8 +8,8 @@
 
 #include "db/cdr_database.h"
 #include "db/sql_dialect.h"
-#include "platform/cadrosrv_client.h"
-#include "platform/text_codec.h"
+#include "platform/service/cadrosrv_client.h"
+#include "platform/text/text_codec.h"
 #include "testing/provider_test_engines.h"
 #include "testing/scoped_environment.h"
 #include "testing/service_process.h"

@@ -11,8 +11,8 @@
 
 #include "db/connection_settings.h"
 #include "db/mysql_provider.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/fake_service_settings.h"
 #include "testing/log_recorder.h"
 #include "testing/provider_test_engines.h"

@@ -5,7 +5,7 @@
 
 #include "db/service_settings.h"
 #include "db/text_number.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include "db/cdr_database.h"
 #include "db/first_value.h"
 #include "db/ip_address.h"
-#include "platform/log_manager.h"
+#include "platform/report/log_manager.h"
 
 std::wstring CDRDatabase::getAnonFtpDomainByIP(uint32_t address, std::wstring* name) {
   VRecordSet rows = query(

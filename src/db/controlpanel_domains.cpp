@@ -2,8 +2,8 @@
 #include "db/cdr_database.h"
 #include "db/first_value.h"
 #include "db/text_number.h"
-#include "platform/idn_name.h"
-#include "platform/vexception.h"
+#include "platform/report/idn_name.h"
+#include "platform/report/vexception.h"
 
 bool CDRDatabase::existSubdomain(const std::wstring& domainId, const std::wstring& name) {
   VRecordSet rows = query(L"SELECT COUNT(*) FROM subdomains s, domains d WHERE s.dom_id = d.id AND (d.id = " + domainId +

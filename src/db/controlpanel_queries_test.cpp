@@ -11,9 +11,9 @@
 
 #include "db/cdr_database.h"
 #include "db/ip_address.h"
-#include "platform/product_paths.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/service/product_paths.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/controlpanel_schema.h"
 #include "testing/fake_service_settings.h"
 #include "testing/log_recorder.h"

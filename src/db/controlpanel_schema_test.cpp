@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/provider_test_engines.h"
 #include "testing/temp_dir.h"
 

@@ -2,7 +2,7 @@
 #include "db/cdr_database.h"
 #include "db/first_value.h"
 #include "db/text_number.h"
-#include "platform/log_manager.h"
+#include "platform/report/log_manager.h"
 
 std::wstring CDRDatabase::getMiscParam(const std::wstring& name, const std::wstring& defaultValue) {
   VRecordSet rows = queryFormat(L"SELECT val FROM misc WHERE (param = '%s')", escape(name));

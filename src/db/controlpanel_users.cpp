@@ -1,7 +1,7 @@
 // Which domain a system, web or FTP login belongs to.
 #include "db/cdr_database.h"
 #include "db/first_value.h"
-#include "platform/vexception.h"
+#include "platform/report/vexception.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "db/jet_provider.h"
 #include "db/mssql_provider.h"
 #include "db/mysql_provider.h"
-#include "platform/vexception.h"
+#include "platform/report/vexception.h"
 
 // ---- VRecordSet
 

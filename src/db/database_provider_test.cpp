@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "platform/vexception.h"
+#include "platform/report/vexception.h"
 
 namespace {
 

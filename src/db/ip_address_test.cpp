@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <cstdlib>
 
 #include "db/sql_translation.h"
-#include "platform/guard.h"
-#include "platform/product_paths.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/report/guard.h"
+#include "platform/service/product_paths.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 
 JetDatabaseProvider::JetDatabaseProvider(std::function<std::wstring()> productRoot,
                                          std::shared_ptr<const ado::EngineCatalog> catalog)

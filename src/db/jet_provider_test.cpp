@@ -13,11 +13,11 @@
 #include <thread>
 
 #include "db/cdr_database.h"
-#include "platform/cadrosrv_client.h"
-#include "platform/product_paths.h"
-#include "platform/registry.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/service/cadrosrv_client.h"
+#include "platform/service/product_paths.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/jet_test_database.h"
 #include "testing/log_recorder.h"
 #include "testing/recording_ado_engine.h"

@@ -10,9 +10,9 @@
 
 #include "db/cdr_database.h"
 #include "db/sql_dialect.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 #include "testing/fake_service_settings.h"
 #include "testing/jet_test_database.h"
 #include "testing/scoped_environment.h"

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "db/ado/engine_error.h"
-#include "platform/registry.h"
-#include "platform/registry_data.h"
-#include "platform/registry_names.h"
-#include "platform/registry_store.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/registry/registry.h"
+#include "platform/registry/registry_data.h"
+#include "platform/registry/registry_names.h"
+#include "platform/registry/registry_store.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/log_recorder.h"
 #include "testing/recording_ado_engine.h"
 #include "testing/temp_dir.h"

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "platform/guard.h"
+#include "platform/report/guard.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <mysql.h>
 
-#include "platform/vlibrary.h"
+#include "platform/modules/vlibrary.h"
 
 class MySQLClientLibrary {
  public:

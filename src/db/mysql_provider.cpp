@@ -6,10 +6,10 @@
 
 #include "db/mysql_client_library.h"
 #include "db/mysql_record_set.h"
-#include "platform/log_manager.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/report/log_manager.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/controlpanel_schema.h"
 #include "testing/log_recorder.h"
 #include "testing/provider_test_engines.h"

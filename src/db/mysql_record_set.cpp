@@ -1,9 +1,9 @@
 #include "db/mysql_record_set.h"
 
 #include "db/mysql_client_library.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 
 VMySQLRecordSet::VMySQLRecordSet(const MySQLClientLibrary& library, MYSQL_RES* result)
     : library_(library), result_(result), fieldCount_(static_cast<int32_t>(library.numFields(result))) {

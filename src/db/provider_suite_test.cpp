@@ -5,8 +5,8 @@
 #include <string>
 
 #include "db/database_provider.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/controlpanel_schema.h"
 #include "testing/provider_test_engines.h"
 

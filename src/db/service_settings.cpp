@@ -1,6 +1,6 @@
 #include "db/service_settings.h"
 
-#include "platform/cadrosrv_client.h"
+#include "platform/service/cadrosrv_client.h"
 
 namespace {
 

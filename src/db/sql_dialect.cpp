@@ -2,10 +2,10 @@
 
 #include "db/cdr_database.h"
 #include "db/service_settings.h"
-#include "platform/log_manager.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
-#include "platform/vformat.h"
+#include "platform/report/log_manager.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
+#include "platform/text/vformat.h"
 
 namespace {
 

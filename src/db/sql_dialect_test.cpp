@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "db/cdr_database.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/controlpanel_schema.h"
 #include "testing/fake_service_settings.h"
 #include "testing/log_recorder.h"

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/file_support.h"
-#include "platform/vexception.h"
-#include "platform/vfilename.h"
+#include "platform/files/file_support.h"
+#include "platform/report/vexception.h"
+#include "platform/files/vfilename.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/temp_dir.h"
 #include "traffic/w3c_file.h"
 

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "traffic/log_byte_source.h"
 #include "traffic/w3c_field_names.h"
 #include "traffic/w3c_record.h"

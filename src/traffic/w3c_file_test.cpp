@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/vexception.h"
-#include "platform/vfilename.h"
+#include "platform/report/vexception.h"
+#include "platform/files/vfilename.h"
 #include "testing/allocation_counter.h"
 #include "testing/temp_dir.h"
 #include "traffic/w3c_test_util.h"

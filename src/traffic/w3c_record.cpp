@@ -4,7 +4,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "traffic/w3c_white_space.h"
 
 bool W3CRecord::contains(std::wstring_view name) const {

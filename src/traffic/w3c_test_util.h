@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "traffic/w3c_file.h"
 
 namespace w3c_test {

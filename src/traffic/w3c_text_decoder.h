@@ -4,7 +4,7 @@
 // and then a line of such bytes, nearly every log line, is widened directly instead of going
 // through the codec.
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 class W3CTextDecoder {
  public:

@@ -3,8 +3,8 @@
 #include <csignal>
 #include <cstring>
 
-#include "platform/cancellation.h"
-#include "platform/log_manager.h"
+#include "platform/report/cancellation.h"
+#include "platform/report/log_manager.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/business_lock.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "reg_arguments.h"
 #include "reg_commands.h"
 

@@ -1,7 +1,7 @@
 #include "reg_arguments.h"
 
-#include "platform/reg_file.h"
-#include "platform/text_codec.h"
+#include "platform/registry/reg_file.h"
+#include "platform/text/text_codec.h"
 
 namespace cadroreg {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_names.h"
+#include "platform/registry/registry_names.h"
 
 namespace cadroreg {
 

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/reg_file.h"
-#include "platform/registry_store.h"
-#include "platform/text_codec.h"
+#include "platform/registry/reg_file.h"
+#include "platform/registry/registry_store.h"
+#include "platform/text/text_codec.h"
 
 namespace cadroreg {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "testing/controlpanel_schema.h"
 
 int main(int argc, char** argv) {

@@ -1,7 +1,7 @@
 // cadrosrv: the management service that answers the statistics program's pipe.
 #include <clocale>
 
-#include "platform/cadrosrv_main.h"
+#include "cadrosrv/cadrosrv_main.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

@@ -1,7 +1,7 @@
 #include "db/ado/connection_string.h"
 
 #include "db/ado/engine_error.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace ado {
 

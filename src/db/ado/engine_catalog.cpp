@@ -3,7 +3,7 @@
 #include "db/ado/engine.h"
 #include "db/ado/odbc_engine.h"
 #include "db/ado/sqlite_engine.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace ado {
 

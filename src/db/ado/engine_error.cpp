@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace ado {
 

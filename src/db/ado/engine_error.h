@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com_error.h"
+#include "platform/report/com_error.h"
 
 namespace ado {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/civil_calendar.h"
+#include "platform/text/civil_calendar.h"
 
 namespace ado::jet {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "db/ado/engine_error.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace ado {
 

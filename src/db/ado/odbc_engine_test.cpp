@@ -12,9 +12,9 @@
 #include <string>
 
 #include "db/mssql_provider.h"
-#include "platform/registry.h"
-#include "platform/text_codec.h"
-#include "platform/vexception.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text_codec.h"
+#include "platform/report/vexception.h"
 #include "testing/temp_dir.h"
 
 using namespace testing_support;

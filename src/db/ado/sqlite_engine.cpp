@@ -9,7 +9,7 @@
 #include "db/ado/engine_error.h"
 #include "db/ado/jet_functions.h"
 #include "db/ado/jet_sql.h"
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 
 namespace ado {
 
