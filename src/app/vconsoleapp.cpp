@@ -53,12 +53,14 @@ int vconsoleapp::run(Args args) {
   // The start is reported with the masked command line, so that a password given as an
   // option never reaches the event log.
   vreport(0, L"start %s", masked);
+  const ContextRecord record{vformat(L"execute %s", masked), "vconsoleapp::run", __LINE__};
   int result = 1;
   try {
+    CrashContextScope context(record);
     cancellation::point();
     result = start(args);
   } catch (...) {
-    guard::reportCurrent(3, ContextRecord{vformat(L"execute %s", masked), "vconsoleapp::run", __LINE__});
+    guard::reportCurrent(3, record);
   }
   state_ = false;
   // A run that was asked to stop (SIGINT, SIGTERM) has not done its work, whatever its

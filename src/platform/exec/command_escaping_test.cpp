@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 #include "platform/text/text_codec.h"
@@ -11,110 +12,113 @@
 
 namespace {
 
+using testing_support::readFile;
 using testing_support::runProcess;
+using testing_support::TempDir;
 
-// What the shell makes of `printf '<%s>' ARGS`: one <word> per argument it passes.
-std::wstring wordsSeenByShell(const std::wstring& escapedArguments) {
-  auto r = runProcess("/bin/sh", {"-c", "printf '<%s>' " + text::toUtf8(escapedArguments)});
+// Runs `printf '<%s>' TRANSLATED-TEXT` in `directory`: one <word> per argument that the
+// shell passes, and whatever the operators make of it.
+testing_support::ProcessResult runPrintf(const std::wstring& text, const std::string& directory = "/") {
+  return runProcess("/bin/sh", {"-c", "cd '" + directory + "' && printf '<%s>' " + text::toUtf8(escapeCommandArguments(text))});
+}
+
+std::wstring wordsSeenByShell(const std::wstring& text) {
+  auto r = runPrintf(text);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   return text::fromUtf8(r.out);
 }
 
-std::wstring bracketed(const std::vector<std::wstring>& words) {
-  std::wstring out;
-  for (const auto& w : words) out += L"<" + w + L">";
-  return out;
-}
-
-// Always quotes, by the Windows rules: backslashes before a quote (or the closing quote)
-// doubled, the quote itself escaped.
-std::wstring quotedWindowsArgument(const std::wstring& arg) {
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, L'\\');
-  return out + L"\"";
-}
-
 }  // namespace
 
-TEST(EscapeCommandArguments, AmpersandNeedsNoInterpreterCorrections) {
-  // Outside quotes with no quote before it: copied, an operator.
-  EXPECT_EQ(escapeCommandArguments(L"a & b"), L"a & b");
-  // Inside quotes after an odd number of quotes: copied.
-  EXPECT_EQ(escapeCommandArguments(L"\"x&y\""), L"\"x&y\"");
-  // Inside quotes after an escaped quote (even count): copied, no caret, since the shell
-  // knows it is still inside the quotes.
-  EXPECT_EQ(escapeCommandArguments(L"\"a\\\"b&c\""), L"\"a\\\"b&c\"");
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"\"a\\\"b&c\"")), L"<a\"b&c>");
-  // Outside quotes after an odd count (the escaped quote): no extra quote, still an operator.
-  EXPECT_EQ(escapeCommandArguments(L"\"a\\\"b\" & echo x"), L"\"a\\\"b\" & echo x");
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"\"a\\\"b\" && echo x")), L"<a\"b>x\n");
+TEST(EscapeCommandArguments, ArgumentsArriveAsTheWindowsInterpreterWouldPassThem) {
+  struct Case {
+    const wchar_t* text;
+    const wchar_t* seen;
+  };
+  const Case cases[] = {
+      // The caret escapes the next character outside quotes and is literal inside them.
+      {L"^& a^|b ^^ ^<x^> end^", L"<&><a|b><^><<x>><end>"},
+      {L"\"x^y\" ^\"a b\" a^ b", L"<x^y><a b><a><b>"},
+      // Parentheses are literal everywhere.
+      {L"C:/Program Files (x86)/x", L"<C:/Program><Files><(x86)/x>"},
+      {L"\"C:/Program Files (x86)/x\" -update (test)", L"<C:/Program Files (x86)/x><-update><(test)>"},
+      // Nothing is expanded, quoted or not.
+      {L"$HOME `id` $(id) a;b * ~ #x {a,b} it's %PATH% !x [a]", L"<$HOME><`id`><$(id)><a;b><*><~><#x><{a,b}><it's><%PATH%><!x><[a]>"},
+      {L"\"$HOME `id` $(id) > & | ; ( ) ' * ^\" next", L"<$HOME `id` $(id) > & | ; ( ) ' * ^><next>"},
+      // Backslash runs halve before a quote only; a doubled quote inside quotes is one.
+      {L"\"a\\b\" \"c\\\\d\" \"e\\\\\\\"f\" \"g\\\\\" h \\\\srv\\share", L"<a\\b><c\\\\d><e\\\"f><g\\><h><\\\\srv\\share>"},
+      {L"\"say \"\"hi\"\"\" \"\" a\\\"b^&c", L"<say \"hi\"><><a\"b&c>"},
+      // A quote left open runs to the end; line feeds are literal.
+      {L"x \"open end\\", L"<x><open end\\>"},
+      {L"one\ntwo \"three\nfour\"", L"<one\ntwo><three\nfour>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(wordsSeenByShell(c.text), c.seen) << text::toUtf8(c.text);
 }
 
-TEST(EscapeCommandArguments, QuotedTextStaysLiteral) {
-  EXPECT_EQ(escapeCommandArguments(L"\"$HOME `id`\""), L"\"\\$HOME \\`id\\`\"");
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"\"$HOME `id` $(id) > & | ; ( ) ' *\" next")),
-            L"<$HOME `id` $(id) > & | ; ( ) ' *><next>");
-  // Backslash runs: literal unless before a quote, where they halve.
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"\"a\\b\" \"c\\\\d\" \"e\\\\\\\"f\" \"g\\\\\" h")),
-            L"<a\\b><c\\\\d><e\\\"f><g\\><h>");
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"\"a\\$b\"")), L"<a\\$b>");
-  // A quote left open runs to the end, as the Windows rules read it.
-  EXPECT_EQ(escapeCommandArguments(L"\"open end"), L"\"open end\"");
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"x \"open end\\")), L"<x><open end\\>");
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"\"line\nbreak\"")), L"<line\nbreak>");
-}
-
-TEST(EscapeCommandArguments, UnquotedTextKeepsOperatorsButNotExpansions) {
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"$HOME `id` a;b * ~ #x {a,b} it's \\\\srv\\share")),
-            L"<$HOME><`id`><a;b><*><~><#x><{a,b}><it's><\\\\srv\\share>");
-  EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(L"one\ntwo")), L"<one\ntwo>");
-
-  testing_support::TempDir dir;
-  const std::wstring target = text::fromUtf8(dir.file("page $1.html"));
-  auto r = runProcess("/bin/sh", {"-c", "printf '<%s>' " + text::toUtf8(escapeCommandArguments(
-                                                               L"-output \"a b\" > \"" + target + L"\""))});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(testing_support::readFile(dir.file("page $1.html")), "<-output><a b>");
-}
-
-TEST(EscapeCommandArguments, QuotedArgumentsArriveAsTheWindowsRulesSplitThem) {
-  const std::wstring alphabet = L"ab \\\"$`&<>|;'*?()#~!^%\t{}[]=\n\u00e9";
-  std::mt19937 random(20240521);
-  for (int round = 0; round < 40; ++round) {
-    std::vector<std::wstring> args(1 + random() % 4);
-    for (auto& a : args)
-      for (size_t n = random() % 12; n > 0; --n) a += alphabet[random() % alphabet.size()];
-    std::wstring text;
-    for (const auto& a : args) text += (text.empty() ? L"" : L" ") + quotedWindowsArgument(a);
-
-    std::vector<std::wstring> split = cmdline::split(L"prog " + text);
-    split.erase(split.begin());
-    ASSERT_EQ(split, args) << "quoting helper, round " << round;
-    EXPECT_EQ(wordsSeenByShell(escapeCommandArguments(text)), bracketed(args)) << text::toUtf8(text);
+TEST(EscapeCommandArguments, OperatorsOutsideQuotesAreTheInterpretersOwn) {
+  TempDir dir;
+  struct Case {
+    const wchar_t* text;
+    const char* out;
+    const char* err;
+    const char* file;  // the content of dir/f afterwards, or nullptr when it must not exist
+  };
+  const Case cases[] = {
+      {L"x & echo y", "<x>y\n", "", nullptr},
+      {L"x && echo y || echo z", "<x>y\n", "", nullptr},
+      {L"x | tr x X", "<X>", "", nullptr},
+      {L"-output \"a b\" > \"f\"", "", "", "<-output><a b>"},
+      {L"a>f b >> f", "", "", "<a><b>"},
+      {L"y 2>\"f\" x", "<y><x>", "", ""},
+      {L"x 1>&2", "", "<x>", nullptr},
+      {L"\"2\">f a2>>f", "", "", "<2><a2>"},
+      {L"x ^> f ^& touch g", "<x><>><f><&><touch><g>", "", nullptr},
+  };
+  for (const Case& c : cases) {
+    auto r = runPrintf(c.text, dir.path());
+    EXPECT_EQ(r.exitCode, 0) << text::toUtf8(c.text) << ": " << r.err;
+    EXPECT_EQ(r.out, c.out) << text::toUtf8(c.text);
+    EXPECT_EQ(r.err, c.err) << text::toUtf8(c.text);
+    if (c.file) EXPECT_EQ(readFile(dir.file("f")), c.file) << text::toUtf8(c.text);
+    else EXPECT_FALSE(testing_support::fileExists(dir.file("f"))) << text::toUtf8(c.text);
+    EXPECT_FALSE(testing_support::fileExists(dir.file("g")));
+    std::remove(dir.file("f").c_str());
   }
 }
 
-TEST(CommandLineForms, PathsAreQuotedForTheShell) {
-  EXPECT_EQ(quoteForShell(L"/opt/a \"b\" $x `y` \\z"), L"\"/opt/a \\\"b\\\" \\$x \\`y\\` \\\\z\"");
-  EXPECT_EQ(executableCommandLine(L"/bin/tool", L"-a"), L"\"/bin/tool\" -a");
-  EXPECT_EQ(interpreterCommandLine(L"/usr/bin/perl", L"", L"/x.pl", L"1"), L"\"/usr/bin/perl\" \"/x.pl\" 1");
-  EXPECT_EQ(interpreterCommandLine(L"/p/php", L"-q -c php.ini", L"/x.php", L""), L"\"/p/php\" -q -c php.ini \"/x.php\" ");
+TEST(EscapeCommandArguments, TextWithoutOperatorsSplitsAsTheWindowsArgumentRulesSplitIt) {
+  const std::wstring alphabet = L"ab \t\\\"()$`;'*?~{}\n\u00e9";
+  std::mt19937 random(20240521);
+  for (int round = 0; round < 2000; ++round) {
+    std::wstring text;
+    for (size_t n = random() % 16; n > 0; --n) text += alphabet[random() % alphabet.size()];
+    std::vector<std::wstring> expected = cmdline::split(L"prog " + text);
+    expected.erase(expected.begin());
+    std::vector<std::wstring> read;
+    for (const CommandToken& token : readCommandText(text)) {
+      ASSERT_EQ(token.kind, CommandToken::Kind::Argument) << text::toUtf8(text);
+      read.push_back(token.text);
+    }
+    ASSERT_EQ(read, expected) << text::toUtf8(text);
+  }
+}
 
-  testing_support::TempDir dir;
-  const std::string odd = dir.file("we$ird `dir` \"x\"");
+TEST(EscapeCommandArguments, BatchFilesLoseEscapedQuotesWithTheirBackslash) {
+  EXPECT_EQ(withoutEscapedQuotes(L"\"a\\\"b\" c\\\\\"d \\x \\"), L"\"ab\" c\\d \\x \\");
+}
+
+TEST(CommandLineForms, PathsAndOptionsReachTheChildAsWritten) {
+  EXPECT_EQ(quoteForShell(L"/opt/it's \"x\" $y"), L"'/opt/it'\\''s \"x\" $y'");
+  EXPECT_EQ(executableCommandLine(L"/bin/tool", L""), L"'/bin/tool'");
+
+  TempDir dir;
+  const std::string odd = dir.file("we$ird `dir` \"x\" it's");
   testing_support::writeFile(odd + "/run", "printf '<%s>' \"$@\"\n");
-  auto r = runProcess("/bin/sh", {"-c", text::toUtf8(interpreterCommandLine(L"/bin/sh", L"", text::fromUtf8(odd + "/run"),
-                                                                            escapeCommandArguments(L"\"1 2\" 3")))});
+  auto r = runProcess("/bin/sh", {"-c", text::toUtf8(interpreterCommandLine(
+                                            L"/bin/sh", L"", text::fromUtf8(odd + "/run"), escapeCommandArguments(L"\"1 2\" 3")))});
   EXPECT_EQ(r.out, "<1 2><3>") << r.err;
+  // The options are a command text of the program's own: quotes group there as well.
+  r = runProcess("/bin/sh", {"-c", text::toUtf8(interpreterCommandLine(L"/usr/bin/printf", L"\"<%s>\" -d=\"\"", L"/s",
+                                                                       escapeCommandArguments(L"\"1 2\"")))});
+  EXPECT_EQ(r.out, "<-d=></s><1 2>") << r.err;
 }

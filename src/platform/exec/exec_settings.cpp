@@ -45,6 +45,14 @@ class SystemExecSettings : public ExecSettings {
 
 }  // namespace
 
+std::wstring ExecSettings::requiredProductRoot() {
+  std::wstring root = productRoot();
+  if (root.find_first_not_of(L"/\\") == std::wstring::npos)
+    throw vexception(L"The product root directory is not set: the setting PRODUCT_ROOT_D is empty",
+                     VCTX(L"", "ExecSettings::requiredProductRoot"));
+  return root;
+}
+
 ExecSettings& ExecSettings::system() {
   static SystemExecSettings settings;
   return settings;

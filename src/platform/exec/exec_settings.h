@@ -14,6 +14,12 @@ class ExecSettings {
   // cannot be asked.
   virtual std::wstring productRoot() = 0;
 
+  // productRoot(), refused when it names no directory (empty, or only separators: the
+  // service answered "", "/" or "//"), since every path built on it would then be taken
+  // relative to the working directory. Raises "The product root directory is not set: the
+  // setting PRODUCT_ROOT_D is empty" (operation "ExecSettings::requiredProductRoot").
+  std::wstring requiredProductRoot();
+
   // The installation directory of the component package `package` ("perl", "python",
   // "php"), without trailing separators; empty when it is not installed (an empty answer
   // or a failing question). Never raises.

@@ -8,7 +8,7 @@
 
 vexecutil startUtilInternal(const std::wstring& utility, const std::wstring& arguments, const std::string* input,
                             const ExecTrace& trace, ExecSettings& settings) {
-  const std::wstring path = VFileName::combine(settings.productRoot(), L"admin/bin/" + utility);
+  const std::wstring path = VFileName::combine(settings.requiredProductRoot(), L"admin/bin/" + utility);
   vexecutil launcher(path, arguments, vexecutil::kCaptureOutput | (input ? vexecutil::kFeedInput : 0u));
   trace.start(path, arguments);
   vreport(0, L"Execute %s %s", path, arguments);

@@ -19,7 +19,7 @@ enum class ExecErrorPolicy {
 // Prepares the launcher for the utility <product root>/admin/bin/`utility` with its output
 // captured (and its input fed with `input` when given), writes the start line of `trace`,
 // reports "Execute %s %s" (path, arguments) at level 0, starts it and queues the input.
-// Raises when the product root cannot be asked or the start fails.
+// Raises when the product root cannot be asked or names no directory, or the start fails.
 vexecutil startUtilInternal(const std::wstring& utility, const std::wstring& arguments, const std::string* input,
                             const ExecTrace& trace, ExecSettings& settings);
 

@@ -98,7 +98,7 @@ TEST_F(ExecUtilTest, FailuresOfExecExtUtilFollowThePolicy) {
     ADD_FAILURE();
   } catch (const vosexception& e) {
     EXPECT_EQ(e.code(), 2u);
-    EXPECT_NE(e.message().find(L"CreateProcess '" + w(dir.file("no-shell")) + L" -c \"" + path + L"\" -x'"),
+    EXPECT_NE(e.message().find(L"CreateProcess '" + w(dir.file("no-shell")) + L" -c '" + path + L"' '-x''"),
               std::wstring::npos);
     ASSERT_EQ(e.contexts().size(), 2u);
     EXPECT_EQ(e.contexts().back().text, L"Execute " + path + L" -x");
@@ -113,6 +113,19 @@ TEST_F(ExecUtilTest, FailuresOfExecExtUtilFollowThePolicy) {
     ADD_FAILURE();
   } catch (const vosexception& e) {
     EXPECT_EQ(e.code(), 87u);
+  }
+}
+
+TEST_F(ExecUtilTest, AProductRootThatNamesNoDirectoryIsRefused) {
+  // Otherwise admin/bin/NAME would be looked for relative to the working directory.
+  for (const wchar_t* root : {L"", L"/", L"//"}) {
+    settings.root = root;
+    try {
+      execUtil(L"viduza", L"--get-log-directory", nullptr, nullptr, settings);
+      ADD_FAILURE() << text::toUtf8(root);
+    } catch (const vexception& e) {
+      EXPECT_EQ(e.message(), L"The product root directory is not set: the setting PRODUCT_ROOT_D is empty");
+    }
   }
 }
 

@@ -38,7 +38,7 @@ void ProcessRunner::start(const std::wstring& program, const std::wstring& argum
   commandLine_ = resolveCommandLine(program, arguments, options);
   std::wstring workingDirectory = options.workingDirectory;
   if (options.panelPhp && workingDirectory.empty())
-    workingDirectory = VFileName::combine(settings_.productRoot(), L"admin");
+    workingDirectory = VFileName::combine(settings_.requiredProductRoot(), L"admin");
 
   SpawnRequest request;
   request.program = VFileName::toNative(commandInterpreter());

@@ -200,7 +200,7 @@ TEST_F(ProcessRunnerTest, StartFailures) {
     ADD_FAILURE();
   } catch (const vosexception& e) {
     EXPECT_EQ(e.code(), 2u);
-    EXPECT_NE(e.message().find(L"at Unable to start (\"/usr/bin/perl\" \"" + ok + L"\" )"), std::wstring::npos)
+    EXPECT_NE(e.message().find(L"at Unable to start ('/usr/bin/perl' '" + ok + L"')"), std::wstring::npos)
         << text::toUtf8(e.message());
   }
 

@@ -87,7 +87,11 @@ class CommandBuilder {
  public:
   CommandBuilder(const std::wstring& file, const std::wstring& arguments, const ScriptStartOptions& options,
                  ExecSettings& settings)
-      : file_(file), arguments_(escapeCommandArguments(arguments)), options_(options), settings_(settings) {}
+      : file_(file),
+        rawArguments_(arguments),
+        arguments_(escapeCommandArguments(arguments)),
+        options_(options),
+        settings_(settings) {}
 
   std::wstring build() {
     if (options_.forceExecutable) return executableCommandLine(file_, arguments_);
@@ -115,7 +119,7 @@ class CommandBuilder {
     }
 
     if (ext.empty()) fail(vformat(L"Unable to start (%s): Is not a known application", file_));
-    if (isBatch(ext)) return executableCommandLine(file_, arguments_);
+    if (isBatch(ext)) return batch(ext);
     if (isOneOf(ext, {L"VB", L"VBS", L"VBE", L"JS", L"JSE", L"ASP"}))
       fail(vformat(L"Unable to start (%s): Windows Script Host is not installed", file_));
     if (isOneOf(ext, {L"PL", L"PM"})) return perl();
@@ -126,6 +130,13 @@ class CommandBuilder {
 
  private:
   static bool isBatch(const std::wstring& ext) { return isOneOf(ext, {L"BAT", L"CMD", L"SH"}); }
+
+  // A BAT or CMD script reads its arguments without the backslash rule: escaped quotes are
+  // taken out of the text (with their backslash) before it is read.
+  std::wstring batch(const std::wstring& ext) {
+    if (ext == L"SH") return executableCommandLine(file_, arguments_);
+    return executableCommandLine(file_, escapeCommandArguments(withoutEscapedQuotes(rawArguments_)));
+  }
 
   std::wstring interpreted(const std::wstring& name, const std::wstring& interpreter, const std::wstring& options) {
     if (interpreter.empty() || !isExecutableFile(interpreter))
@@ -140,7 +151,7 @@ class CommandBuilder {
 
   std::wstring php() {
     if (options_.panelPhp)
-      return interpreted(L"PHP", VFileName::combine(settings_.productRoot(), L"admin/bin/php"),
+      return interpreted(L"PHP", VFileName::combine(settings_.requiredProductRoot(), L"admin/bin/php"),
                          L"-q -dauto_prepend_file=\"\" -c php.ini");
     return interpreted(L"PHP", inComponent(L"php", L"php"), L"");
   }
@@ -148,6 +159,7 @@ class CommandBuilder {
   std::wstring python() { return interpreted(L"Python", inComponent(L"python", L"python3"), L""); }
 
   const std::wstring& file_;
+  const std::wstring& rawArguments_;
   const std::wstring arguments_;
   const ScriptStartOptions& options_;
   ExecSettings& settings_;

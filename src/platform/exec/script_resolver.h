@@ -10,21 +10,22 @@
 // candidate, in listing order; the first candidate whose command line can be built is used.
 //
 // Interpreter table, tried in this order; extensions and #! texts compare upper-cased:
-//   executable    forced by the caller, or an ELF file with an execute bit:  "FILE" ARGS
+//   executable    forced by the caller, or an ELF file with an execute bit:  'FILE' ARGS
 //   PHP           the first non-blank line starts with "<?", or with "<%" or "<SCRIPT" and
-//                 the extension is PHP or PHP3:  "<php>/php" "FILE" ARGS
+//                 the extension is PHP or PHP3:  '<php>/php' 'FILE' ARGS
 //   #! line       its interpreter text (trailing "/" and "\" removed) naming PERL, PYTHON
 //                 or PHP, tested in that order; another interpreter fails "Is not a known
 //                 application (TEXT)", unless the extension is a batch one: such a script
 //                 carries its own interpreter line and is started as the batch row says
-//   extension     BAT, CMD, SH (batch):  "FILE" ARGS
+//   extension     BAT, CMD, SH (batch):  'FILE' ARGS; for BAT and CMD every backslash
+//                 directly followed by a double quote is first removed with that quote
 //                 VB, VBS, VBE, JS, JSE, ASP (Windows Script Host): never installed here
-//                 PL, PM:  "<perl>/bin/perl" "FILE" ARGS
-//                 PY, PYC:  "<python>/python3" "FILE" ARGS
+//                 PL, PM:  '<perl>/bin/perl' 'FILE' ARGS
+//                 PY, PYC:  '<python>/python3' 'FILE' ARGS
 //                 PHP, PHP3:  as PHP above
 //                 none or another: "Is not a known application"
 // With the control panel's PHP requested, PHP runs as
-//   "<product root>/admin/bin/php" -q -dauto_prepend_file="" -c php.ini "FILE" ARGS
+//   '<product root>/admin/bin/php' '-q' '-dauto_prepend_file=' '-c' 'php.ini' 'FILE' ARGS
 // <php>, <perl> and <python> are the component directories of "php", "perl" and "python"
 // (ExecSettings); an interpreter is not installed when its directory is empty or it is not
 // an executable file.

@@ -37,7 +37,7 @@ class ScriptResolver : public ::testing::Test {
     return scriptCommandLine(file, L"a \"b c\"", options, settings);
   }
   std::wstring interpreted(const std::string& interpreter, const std::wstring& file) {
-    return L"\"" + w(dir.file(interpreter)) + L"\" \"" + file + L"\" a \"b c\"";
+    return L"'" + w(dir.file(interpreter)) + L"' '" + file + L"' 'a' 'b c'";
   }
   std::wstring failureFor(const std::wstring& file, ScriptStartOptions options = {}) {
     try {
@@ -60,8 +60,13 @@ TEST_F(ScriptResolver, InterpreterByExtension) {
   for (const char* name : {"x.php", "x.Php3"}) EXPECT_EQ(commandFor(script(name, "")), interpreted("php/php", script(name, "")));
   for (const char* name : {"x.sh", "x.bat", "x.CMD"}) {
     std::wstring file = script(name, "echo hi\n");
-    EXPECT_EQ(commandFor(file), L"\"" + file + L"\" a \"b c\"");
+    EXPECT_EQ(commandFor(file), L"'" + file + L"' 'a' 'b c'");
   }
+  // Batch files lose every escaped quote with its backslash; a shell script keeps them.
+  const std::wstring quoting = L"\"say \\\"hi\\\"\" c\\\\\"d";
+  EXPECT_EQ(scriptCommandLine(script("q.bat", ""), quoting, {}, settings), L"'" + script("q.bat", "") + L"' 'say hi' 'c\\d'");
+  EXPECT_EQ(scriptCommandLine(script("q.Cmd", ""), quoting, {}, settings), L"'" + script("q.Cmd", "") + L"' 'say hi' 'c\\d'");
+  EXPECT_EQ(scriptCommandLine(script("q.sh", ""), quoting, {}, settings), L"'" + script("q.sh", "") + L"' 'say \"hi\"' 'c\\d'");
   std::wstring vbs = script("x.vbs", "WScript.Echo 1\n");
   EXPECT_EQ(failureFor(vbs), L"Unable to start (" + vbs + L"): Windows Script Host is not installed");
   std::wstring cgi = script("x.cgi", "anything\n");
@@ -78,7 +83,7 @@ TEST_F(ScriptResolver, InterpreterLineWinsOverTheExtension) {
   EXPECT_EQ(failureFor(bash), L"Unable to start (" + bash + L"): Is not a known application (/bin/bash)");
   // A shell script names its own interpreter and is started as it is.
   std::wstring sh = script("tool.sh", "#!/bin/sh\necho\n");
-  EXPECT_EQ(commandFor(sh), L"\"" + sh + L"\" a \"b c\"");
+  EXPECT_EQ(commandFor(sh), L"'" + sh + L"' 'a' 'b c'");
 }
 
 TEST_F(ScriptResolver, PhpRecognisedByContent) {
@@ -93,8 +98,8 @@ TEST_F(ScriptResolver, PanelPhpAndMissingInterpreters) {
   ScriptStartOptions panel;
   panel.panelPhp = true;
   std::wstring event = script("actionlog.php", "<?php\n");
-  EXPECT_EQ(commandFor(event, panel), L"\"" + w(dir.file("root/admin/bin/php")) +
-                                          L"\" -q -dauto_prepend_file=\"\" -c php.ini \"" + event + L"\" a \"b c\"");
+  EXPECT_EQ(commandFor(event, panel), L"'" + w(dir.file("root/admin/bin/php")) +
+                                          L"' '-q' '-dauto_prepend_file=' '-c' 'php.ini' '" + event + L"' 'a' 'b c'");
 
   settings.components.erase(L"perl");
   std::wstring pl = script("x.pl", "");
@@ -112,12 +117,12 @@ TEST_F(ScriptResolver, ExecutableBinariesNeedTheElfHeaderAndAnExecuteBit) {
   std::wstring binary = script("tool.dat", std::string("\x7f" "ELF\x02\x01\x01", 7));
   EXPECT_EQ(failureFor(binary), L"Unable to start (" + binary + L"): Is not a known application");
   chmod(text::toUtf8(binary).c_str(), 0755);
-  EXPECT_EQ(commandFor(binary), L"\"" + binary + L"\" a \"b c\"");
+  EXPECT_EQ(commandFor(binary), L"'" + binary + L"' 'a' 'b c'");
   // Forced, anything is started as it is.
   ScriptStartOptions forced;
   forced.forceExecutable = true;
   std::wstring text = script("notes.txt", "plain");
-  EXPECT_EQ(commandFor(text, forced), L"\"" + text + L"\" a \"b c\"");
+  EXPECT_EQ(commandFor(text, forced), L"'" + text + L"' 'a' 'b c'");
 }
 
 TEST_F(ScriptResolver, SearchFindsTheFirstPlaceAndTriesItsCandidatesInOrder) {
@@ -130,7 +135,7 @@ TEST_F(ScriptResolver, SearchFindsTheFirstPlaceAndTriesItsCandidatesInOrder) {
   // job.cgi (listed first) cannot be started, job.pl can; p2 is never looked at.
   EXPECT_EQ(findScriptCandidates(L"job", env), (std::vector<std::wstring>{w(dir.file("p1/job.cgi")), w(dir.file("p1/job.pl"))}));
   EXPECT_EQ(resolveScriptCommandLine(L"job", L"", env, {}, settings),
-            L"\"" + w(dir.file("perl/bin/perl")) + L"\" \"" + w(dir.file("p1/job.pl")) + L"\" ");
+            L"'" + w(dir.file("perl/bin/perl")) + L"' '" + w(dir.file("p1/job.pl")) + L"'");
 
   // The exact name comes before the listing.
   writeFile(dir.file("p1/job"), "#!/usr/bin/python\n");

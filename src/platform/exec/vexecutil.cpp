@@ -41,7 +41,7 @@ void vexecutil::setEnvironment(std::vector<std::wstring> entries) {
 
 void vexecutil::start() {
   const std::wstring interpreter = commandInterpreter();
-  if (flags_ & kRaw) commandLine_ = path_;
+  if (flags_ & kRaw) commandLine_ = escapeCommandArguments(path_);
   else if (!path_.empty()) commandLine_ = executableCommandLine(path_, escapeCommandArguments(arguments_));
   else commandLine_ = escapeCommandArguments(arguments_);
   const std::wstring failure = L"CreateProcess '" + interpreter + L" -c " + commandLine_ + L"'";

@@ -28,11 +28,11 @@ class vexecutil {
     kCaptureOutput = 1,  // standard output into a pipe (readAllOutput)
     kFeedInput = 2,      // standard input from a pipe (writeInput)
     kCaptureError = 4,   // standard error into a pipe (errorOutput)
-    kRaw = 8,            // the path is the whole command line
+    kRaw = 8,            // the path is the whole command text (program and arguments)
   };
 
-  // `path` is the program (executable form); an empty path makes the escaped arguments the
-  // whole command line.
+  // `path` is the program (executable form); with an empty path the arguments are the
+  // whole command text, their first argument the program. Texts follow command_escaping.h.
   vexecutil(std::wstring path, std::wstring arguments, unsigned flags);
   ~vexecutil();
   vexecutil(vexecutil&& other) noexcept;

@@ -218,6 +218,28 @@ TEST_F(CadroRegTest, MalformedImportChangesNothing) {
   EXPECT_NE(r.err.find("ERROR: Cannot read"), std::string::npos);
 }
 
+TEST_F(CadroRegTest, KeyNamesOver255CharactersAreRefused) {
+  // Such a key would end the enumeration of DomainIds and hide every domain after it.
+  const std::string domains = kConfig + "\\Statistics\\DomainIds";
+  add({domains + "\\" + std::string(255, 'x')});
+  const std::string tooLong = domains + "\\" + std::string(256, 'x');
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"add", tooLong},
+                                               {"add", tooLong + "\\Sub", "/v", "A", "/d", "1"}}) {
+    ToolRun r = reg(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: The parameter is incorrect. (Error code 87)\n");
+  }
+  const std::string file = root.file("long.reg");
+  writeFile(file, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Before]\n\n[" +
+                      std::string("HKEY_LOCAL_MACHINE\\") + tooLong.substr(5) + "]\n\"A\"=\"1\"\n");
+  ToolRun r = reg({"import", file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR: " + file + " line 5: a key name is longer than 255 characters (nothing was imported)\n");
+  EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Before"));
+  EXPECT_EQ(reg({"query", domains}).out, "HKEY_LOCAL_MACHINE" + domains.substr(4) + "\n\nHKEY_LOCAL_MACHINE" +
+                                             domains.substr(4) + "\\" + std::string(255, 'x') + "\n");
+}
+
 TEST_F(CadroRegTest, DamagedKeyIsNamedWithItsFile) {
   add({kConfig, "/v", "Debug", "/t", "REG_DWORD", "/d", "1"});
   std::string keyFile =

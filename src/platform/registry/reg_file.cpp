@@ -122,7 +122,7 @@ bool Parser::keyLine(std::wstring_view line, uint32_t lineNo) {
   KeyPath path;
   if (!splitRootedKeyName(name, path)) return fail(lineNo, L"the key must be below HKEY_LOCAL_MACHINE");
   for (const std::wstring& part : path)
-    if (part.size() > kMaxNameLength) return fail(lineNo, L"a key name is too long");
+    if (part.size() > kMaxKeyNameLength) return fail(lineNo, L"a key name is longer than 255 characters");
   RegFileChange change;
   change.line = lineNo;
   change.key = path;

@@ -8,8 +8,6 @@ namespace registry {
 
 namespace {
 
-constexpr size_t kLongestEnumeratedName = 255;
-
 StoreStatus invalidRoot() { return {winerr::kInvalidHandle, {}}; }
 
 uint32_t readValue(HKEY root, const std::wstring& subKey, const std::wstring& valueName, Value& out) {
@@ -202,7 +200,7 @@ uint32_t enumSubKeys(key& k, std::vector<std::wstring>& out) {
   if (!st.ok()) return st.code;
   for (std::wstring& name : names) {
     // The enumeration's name buffer holds 255 characters and its terminator.
-    if (name.size() > kLongestEnumeratedName) return winerr::kMoreData;
+    if (name.size() > kMaxKeyNameLength) return winerr::kMoreData;
     out.push_back(std::move(name));
   }
   return 0;

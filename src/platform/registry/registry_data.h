@@ -13,8 +13,11 @@
 
 namespace registry {
 
-// Longest value name and key name component, in characters.
+// Longest value name, in characters.
 inline constexpr size_t kMaxNameLength = 16383;
+// Longest key name component, in characters: a longer one is refused with
+// ERROR_INVALID_PARAMETER (87) when it would be created, as the system's registry does.
+inline constexpr size_t kMaxKeyNameLength = 255;
 // Largest value, in bytes.
 inline constexpr size_t kMaxValueSize = 16u << 20;
 

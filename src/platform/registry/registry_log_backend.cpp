@@ -55,6 +55,12 @@ class RegistryLogBackend : public LogBackend {
     return registry::getstr(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"CadroService", REG_SZ);
   }
 
+  std::wstring eventSourceName(const std::wstring& programName) override {
+    if (registry::exists(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\EventLog\\Application\\" + programName))
+      return L"Cadro:  " + programName;
+    return programName;
+  }
+
   std::unique_ptr<EventSource> registerEventSource(const std::wstring& sourceName,
                                                    const std::wstring& messageFile) override {
     NamedMutex mutex(kEventRegistrationMutex);
@@ -67,9 +73,7 @@ class RegistryLogBackend : public LogBackend {
       registry::set(log, L"Retention", 0u);
     }
 
-    std::wstring name = sourceName;
-    if (registry::exists(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\EventLog\\Application\\" + sourceName))
-      name = L"Cadro:  " + sourceName;
+    const std::wstring name = eventSourceName(sourceName);
     {
       registry::key source(HKEY_LOCAL_MACHINE,
                            L"System\\CurrentControlSet\\Services\\EventLog\\" + std::wstring(kEventLogName) + L"\\" + name,

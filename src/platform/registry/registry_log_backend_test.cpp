@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <regex>
 
 #include "platform/sync/named_mutex.h"
 #include "platform/registry/registry.h"
 #include "platform/system/system_root.h"
 #include "platform/text/text_codec.h"
+#include "testing/run_process.h"
 #include "testing/temp_dir.h"
 
 using testing_support::readFile;
@@ -118,4 +120,23 @@ TEST_F(RegistryLogBackendTest, AnUnusableStoreMeansNoEventLogButTheConsoleStillG
   // Without an event log the console shows the detailed text.
   EXPECT_EQ(std::string(buf, n), text::toUtf8(error.detailedText()));
   EXPECT_FALSE(testing_support::fileExists(root.file("eventlog/Cadro.log")));
+}
+
+TEST_F(RegistryLogBackendTest, TheCrashRecordNamesTaskAndMaskedCommandLineUnderTheRegisteredSource) {
+  // The program's name is taken in the Application log: its records use the other name.
+  ASSERT_EQ(registry::write(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\cadro-crash-probe",
+                            L"EventMessageFile", std::wstring(L"other")),
+            0u);
+  const std::string probe = testing_support::binaryPath("cadro-crash-probe");
+  auto r = testing_support::runProcess(probe, {"segv", "--all", "--db-password=secret"}, {{"CADRO_SYSTEM_ROOT", root.path()}});
+  EXPECT_EQ(r.exitCode, 1);
+  const std::string log = testing_support::readFile(root.file("eventlog/Cadro.log"));
+  const std::string source = "\tERROR\tCadro:  cadro-crash-probe\t1\t0\t";
+  EXPECT_NE(log.find(source + "first report\t"), std::string::npos) << log;
+  const std::string probePattern = std::regex_replace(probe, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+  const std::regex crash(source + R"(C Exception: 3221225477\\n   at Calculate domain\(s\) traffic\(statistics::start line \d+\))" +
+                         R"(\\n   at execute )" + probePattern + R"( segv --all "--db-password=\*" \(vconsoleapp::run line \d+\)\t)" +
+                         probePattern + "\n");
+  EXPECT_TRUE(std::regex_search(log, crash)) << log;
+  EXPECT_EQ(log.find("secret"), std::string::npos) << log;
 }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ constexpr const char* kHive = "hklm";
 constexpr const char* kKeyFileName = ".key";
 constexpr const char* kKeyTempName = ".key.tmp";
 constexpr const char* kTrash = ".trash";
+constexpr const char* kStagingPrefix = ".new.";
 constexpr size_t kKeyFileLimit = 64u << 20;
 
 bool syncFromEnvironment() {
@@ -68,6 +70,25 @@ bool isDirectoryEntry(int dirFd, const dirent* entry) {
 
 std::wstring errnoText(int err) { return text::fromAnsi(std::strerror(err)); }
 
+// True for a name made by uniqueName(prefix) in a process that no longer exists: what it
+// left there is nobody's any more.
+bool leftByEndedProcess(const std::string& name, std::string_view prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  const char* digits = name.c_str() + prefix.size();
+  char* end = nullptr;
+  long pid = std::strtol(digits, &end, 10);
+  if (end == digits || *end != '.' || pid <= 0 || pid == ::getpid()) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Removes the staging directories below a key that writers killed while they built a
+// sub-key left behind, under the key's lock. A key whose lock is busy is swept another time.
+void removeAbandonedStaging(int keyFd, const std::vector<std::string>& names) {
+  if (::flock(keyFd, LOCK_EX | LOCK_NB) != 0) return;
+  for (const std::string& name : names) fs::removeTree(keyFd, name);
+  ::flock(keyFd, LOCK_UN);
+}
+
 }  // namespace
 
 RegistryStore::RegistryStore(std::string directory)
@@ -103,7 +124,7 @@ StoreStatus RegistryStore::makeKeyDirectory(int parentFd, const std::wstring& na
   // then renamed into place, so no reader sees it without its name.
   std::string staging;
   for (int attempt = 0;; ++attempt) {
-    staging = uniqueName(".new.");
+    staging = uniqueName(kStagingPrefix);
     if (::mkdirat(parentFd, staging.c_str(), 0755) == 0) break;
     if (errno != EEXIST || attempt > 8) return {winErrorFromErrno(errno), errnoText(errno)};
   }
@@ -128,10 +149,14 @@ StoreStatus RegistryStore::openKey(const KeyPath& path, bool create, fs::Fd& out
     current.reset(::open(hive.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   }
   if (!current.valid()) return errnoStatus(errno, {});
+  // A name the system refuses (it would end every enumeration of its parent) is refused
+  // before anything of the path is made.
+  if (create)
+    for (const std::wstring& part : path)
+      if (part.size() > kMaxKeyNameLength) return {winerr::kInvalidParameter, {}};
   KeyPath walked;
   for (const std::wstring& part : path) {
     walked.push_back(part);
-    if (part.size() > kMaxNameLength) return {winerr::kInvalidParameter, L"key name too long"};
     std::string dirName = directoryNameOf(part);
     fs::Fd next;
     int err = fs::openDirectory(current.get(), dirName, next);
@@ -214,9 +239,11 @@ StoreStatus RegistryStore::listSubKeys(const KeyPath& path, std::vector<std::wst
     return errnoStatus(err, path);
   }
   std::vector<std::pair<std::wstring, std::wstring>> found;  // folded, spelling
+  std::vector<std::string> abandoned;
   std::string content;
   while (dirent* entry = ::readdir(dir)) {
     std::string dirName = entry->d_name;
+    if (leftByEndedProcess(dirName, kStagingPrefix)) abandoned.push_back(dirName);
     if (dirName.empty() || dirName[0] == '.' || !isDirectoryEntry(fd.get(), entry)) continue;
     std::optional<std::wstring> folded = keyNameOfDirectory(dirName);
     bool hashed = isHashedDirectoryName(dirName);
@@ -237,6 +264,7 @@ StoreStatus RegistryStore::listSubKeys(const KeyPath& path, std::vector<std::wst
     // A hashed directory without a readable name cannot be opened by any name: skipped.
   }
   ::closedir(dir);
+  if (!abandoned.empty()) removeAbandonedStaging(fd.get(), abandoned);
   std::sort(found.begin(), found.end());
   names.clear();
   names.reserve(found.size());
@@ -272,9 +300,7 @@ StoreStatus RegistryStore::deleteTree(const KeyPath& path) {
   if (DIR* dir = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr) {
     std::vector<std::string> stale;
     while (dirent* entry = ::readdir(dir)) {
-      long pid = std::strtol(entry->d_name, nullptr, 10);
-      if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-        stale.emplace_back(entry->d_name);
+      if (leftByEndedProcess(entry->d_name, "")) stale.emplace_back(entry->d_name);
     }
     ::closedir(dir);
     for (const std::string& name : stale) fs::removeTree(trashFd.get(), name);

@@ -7,12 +7,15 @@
 //
 // - A key exists when its directory exists. A key without values needs no ".key" file
 //   when its name has no capitals; other keys are created complete (built under a hidden
-//   name and renamed into place), so a key never appears without its spelling.
+//   name and renamed into place), so a key never appears without its spelling. A key name
+//   component longer than 255 characters is never created (87, as on the system).
 // - A change of a key's values is a read-modify-write under an exclusive flock of the
 //   key's directory; the new text is written to ".key.tmp", flushed, renamed over ".key"
 //   and the directory flushed. Readers take no lock: they see the old or the new file.
 // - Deleting a tree renames it into registry/.trash first (the key vanishes at once),
-//   then removes it; trees left there by a process that died are removed later.
+//   then removes it; trees left there by a process that died are removed later, and so
+//   are the hidden sub-keys that a process died building (when the key's sub-keys are
+//   listed, under the key's lock).
 // - A damaged ".key" file makes that key fail with ERROR_REGISTRY_CORRUPT (1015) and a
 //   text that names the file and the line; other keys are not affected. Damage is never
 //   overwritten: a file whose structure is broken (truncated, garbage) refuses changes,
@@ -69,7 +72,8 @@ class RegistryStore {
   StoreStatus updateKey(const KeyPath& path, bool createMissing,
                         const std::function<StoreStatus(KeyFile&)>& change);
   // The names of the key's sub-keys in the spelling they were created with, sorted
-  // without regard to case.
+  // without regard to case. Hidden sub-keys that a process died building are removed on
+  // the way, under the key's lock (when it is free).
   StoreStatus listSubKeys(const KeyPath& path, std::vector<std::wstring>& names) const;
   // Removes the key with its sub-keys and values; 2 when it does not exist. The root
   // itself cannot be deleted (5).

@@ -1,5 +1,6 @@
 #include "platform/registry/registry_store.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -24,6 +25,23 @@ StoreStatus setValues(RegistryStore& store, const KeyPath& path, const std::vect
     for (const Value& v : values) k.set(v);
     return StoreStatus::success();
   });
+}
+
+std::vector<std::string> namesIn(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d)) names.emplace_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+// The id of a process that has ended.
+pid_t endedProcess() {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
 }
 
 Value dword(const std::wstring& name, uint32_t v) { return Value{name, REG_DWORD, encodeDword(v)}; }
@@ -62,8 +80,8 @@ TEST_F(RegistryStoreTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
 }
 
 TEST_F(RegistryStoreTest, KeyNamesWithAwkwardCharactersAndLongNames) {
-  std::wstring longName(300, L'\u044f');  // 600 bytes of UTF-8, folded already
-  std::wstring longMixed = std::wstring(250, L'a') + L"B";
+  std::wstring longName(255, L'\u044f');  // 510 bytes of UTF-8, folded already
+  std::wstring longMixed = std::wstring(254, L'a') + L"B";
   for (const std::wstring& name : {std::wstring(L".hidden"), std::wstring(L"a/b%c~d"), std::wstring(L"tab\there"),
                                    std::wstring(L"..."), longName, longMixed}) {
     SCOPED_TRACE(text::toUtf8(name));
@@ -77,6 +95,25 @@ TEST_F(RegistryStoreTest, KeyNamesWithAwkwardCharactersAndLongNames) {
   ASSERT_TRUE(store.listSubKeys({L"SOFTWARE", L"Odd"}, names).ok());
   EXPECT_EQ(names.size(), 6u);
   for (const std::wstring& n : names) EXPECT_TRUE(store.keyExists({L"SOFTWARE", L"Odd", n}).ok());
+
+  // One character more is refused as the system refuses it, by the store and the library,
+  // at any depth; nothing of the path is created.
+  for (const std::wstring& tooLong : {std::wstring(256, L'\u044f'), std::wstring(255, L'a') + L"B"}) {
+    EXPECT_EQ(store.createKey({L"SOFTWARE", L"Odd", tooLong}).code, winerr::kInvalidParameter);
+    EXPECT_EQ(setValues(store, {L"SOFTWARE", L"New", tooLong, L"Sub"}, {sz(L"", L"v")}).code, winerr::kInvalidParameter);
+    EXPECT_EQ(registry::write(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Odd\\" + tooLong, L"v", 1u), winerr::kInvalidParameter);
+    try {
+      registry::key k(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Odd\\" + tooLong, KEY_ALL_ACCESS, false);
+      ADD_FAILURE();
+    } catch (const vosexception& e) {
+      EXPECT_EQ(e.code(), winerr::kInvalidParameter);
+      EXPECT_EQ(e.message().rfind(L"The parameter is incorrect. (Error code 87) at RegCreateKeyEx subKey=SOFTWARE\\Odd\\", 0), 0u)
+          << text::toUtf8(e.message());
+    }
+  }
+  EXPECT_EQ(store.keyExists({L"SOFTWARE", L"New"}).code, winerr::kFileNotFound);
+  ASSERT_TRUE(store.listSubKeys({L"SOFTWARE", L"Odd"}, names).ok());
+  EXPECT_EQ(names.size(), 6u);
 }
 
 TEST_F(RegistryStoreTest, DamagedKeyFileIsReportedWithItsPathAndNeverRewritten) {
@@ -125,9 +162,7 @@ TEST_F(RegistryStoreTest, DeleteTreeRemovesEverythingAndSweepsLeftovers) {
   for (int i = 0; i < 20; ++i)
     ASSERT_TRUE(setValues(store, {L"SOFTWARE", L"Tree", L"K" + std::to_wstring(i), L"Sub"}, {dword(L"x", 1)}).ok());
   // A tree that a dead process was still removing.
-  pid_t child = fork();
-  if (child == 0) _exit(0);
-  waitpid(child, nullptr, 0);
+  const pid_t child = endedProcess();
   testing_support::writeFile(root.file("registry/.trash/" + std::to_string(child) + ".1.1/a/.key"), "x");
 
   EXPECT_EQ(store.deleteTree({L"software", L"TREE"}).code, 0u);
@@ -136,6 +171,21 @@ TEST_F(RegistryStoreTest, DeleteTreeRemovesEverythingAndSweepsLeftovers) {
   EXPECT_EQ(store.deleteTree({}).code, winerr::kAccessDenied);
   EXPECT_TRUE(store.keyExists({L"SOFTWARE"}).ok());
   EXPECT_FALSE(testing_support::fileExists(root.file("registry/.trash/" + std::to_string(child) + ".1.1")));
+}
+
+TEST_F(RegistryStoreTest, SubKeysThatDeadWritersWereBuildingAreSweptWhenTheKeyIsListed) {
+  ASSERT_TRUE(store.createKey({L"SOFTWARE", L"DomainIds", L"7"}).ok());
+  const std::string parent = root.file("registry/hklm/software/domainids/");
+  const std::string dead = ".new." + std::to_string(endedProcess()) + ".3.14";
+  const std::string alive = ".new." + std::to_string(getppid()) + ".3.14";  // still being built
+  for (const std::string& staging : {dead, alive})
+    testing_support::writeFile(parent + staging + "/.key", "cadro-registry-key 1\nkey \"Half\"\nend\n");
+
+  std::vector<std::wstring> names;
+  ASSERT_TRUE(store.listSubKeys({L"SOFTWARE", L"DomainIds"}, names).ok());
+  EXPECT_EQ(names, std::vector<std::wstring>{L"7"});
+  EXPECT_FALSE(testing_support::fileExists(parent + dead));
+  EXPECT_TRUE(testing_support::fileExists(parent + alive + "/.key"));
 }
 
 TEST_F(RegistryStoreTest, EightProcessesAddingToOneKeyLoseNothing) {
@@ -274,6 +324,11 @@ TEST_F(RegistryStoreTest, WritersKilledAtRandomMomentsLeaveOldOrNewContent) {
         EXPECT_EQ(sk.name(), s);
       }
     }
+  }
+  // Listing the keys swept what the killed writers were building.
+  for (int k = 0; k < kKeys; ++k) {
+    const std::string dir = root.file("registry/hklm/software/kill/key" + std::to_string(k));
+    for (const std::string& name : namesIn(dir)) EXPECT_NE(name.rfind(".new.", 0), 0u) << name;
   }
 }
 

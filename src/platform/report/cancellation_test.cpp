@@ -35,7 +35,7 @@ TEST(ProcessorException, ReportedOnTheConsoleAndInTheEventLogThenExitCodeOne) {
     // The console rule holds: the second message starts on a new line.
     EXPECT_EQ(r.out, std::string("first report\nC Exception: ") + c.code) << c.name;
     std::string log = testing_support::readFile(root.file("eventlog/Cadro.log"));
-    EXPECT_NE(log.find(std::string("\tERROR\tcadro-crash-probe\t1\t0\tC Exception: ") + c.code + "\t"),
+    EXPECT_NE(log.find(std::string("\tERROR\tcadro-crash-probe\t1\t0\tC Exception: ") + c.code + "\\n   at "),
               std::string::npos)
         << log;
   }

@@ -4,12 +4,14 @@
 // wrapper's record is added to it), a _com_error (the COM error text with the wrapper's
 // text), a cwrpexception ("C Exception: " + code, plus the record) and anything else
 // ("Unexpected error", plus the record). A reporting wrapper then reports the result at its
-// level and goes on; a passing wrapper throws it.
+// level and goes on; a passing wrapper throws it. While its body runs, a wrapper's record is
+// the crash record's context (crash_context.h).
 
 #include <exception>
 #include <utility>
 
 #include "platform/report/cancellation.h"
+#include "platform/report/crash_context.h"
 #include "platform/report/log_manager.h"
 #include "platform/report/vexception.h"
 
@@ -32,6 +34,7 @@ void reportCurrent(int level, const ContextRecord& record) noexcept;
 template <typename F>
 bool report(int level, const ContextRecord& record, F&& body) noexcept {
   try {
+    CrashContextScope context(record);
     cancellation::point();
     std::forward<F>(body)();
     return true;
@@ -45,6 +48,7 @@ bool report(int level, const ContextRecord& record, F&& body) noexcept {
 template <typename F>
 decltype(auto) pass(const ContextRecord& record, F&& body) {
   try {
+    CrashContextScope context(record);
     return std::forward<F>(body)();
   } catch (...) {
     rethrowCurrent(record);

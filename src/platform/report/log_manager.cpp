@@ -8,6 +8,7 @@
 
 #include "platform/text/civil_calendar.h"
 #include "platform/report/console.h"
+#include "platform/report/crash_context.h"
 #include "platform/report/event_log_file.h"
 #include "platform/system/system_root.h"
 #include "platform/text/text_codec.h"
@@ -129,6 +130,8 @@ bool LogManager::writeEvent(int level, std::wstring_view textIn) noexcept {
       std::wstring source = text::fromAnsi(process::executableName());
       eventSource_ = backend_->registerEventSource(source, messageFile);
       if (!eventSource_) return false;
+      // The source name may have been taken since the crash record was prepared.
+      prepareCrashRecord();
     }
     if (eventSource_->report(level, textIn, text::fromAnsi(process::executablePath()))) return true;
     // A failed report forgets the source; the next write registers again.
@@ -185,12 +188,14 @@ namespace {
 
 struct CrashReport {
   char eventLogPath[4096] = {};
-  char recordTail[8192] = {};  // "\tERROR\t<source>\t1\t0\t" then the message, then "\t<exe>\n"
-  char exeField[4096] = {};
+  char recordTail[8192] = {};  // "\tERROR\t<source>\t1\t0\t", the message follows
+  char exeField[4096] = {};    // "\t<exe>\n"
   bool prepared = false;
 };
 
 CrashReport g_crash;
+// The record being written: the handler runs once, and on its own small stack.
+char g_crashLine[48 * 1024];
 
 size_t copyInto(char* dst, size_t cap, const std::string& src) {
   size_t n = src.size() < cap - 1 ? src.size() : cap - 1;
@@ -215,11 +220,19 @@ void putText(char*& p, const char* s) {
 
 }  // namespace
 
-void LogManager::prepareProcessorExceptionReport() noexcept {
+void LogManager::prepareCrashRecord() noexcept {
   try {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const std::wstring program = text::fromAnsi(process::executableName());
+    std::wstring source = program;
+    try {
+      source = backend_->eventSourceName(program);
+    } catch (...) {
+      // The registry cannot tell: the program's own name, as a bare registration would use.
+    }
     copyInto(g_crash.eventLogPath, sizeof g_crash.eventLogPath, sysroot::path("eventlog/Cadro.log"));
     std::string tail = "\tERROR\t";
-    EventLogFile::appendEscaped(text::fromAnsi(process::executableName()), tail);
+    EventLogFile::appendEscaped(source, tail);
     tail += "\t1\t0\t";
     copyInto(g_crash.recordTail, sizeof g_crash.recordTail, tail);
     std::string exe = "\t";
@@ -227,6 +240,13 @@ void LogManager::prepareProcessorExceptionReport() noexcept {
     exe += "\n";
     copyInto(g_crash.exeField, sizeof g_crash.exeField, exe);
     g_crash.prepared = true;
+  } catch (...) {
+  }
+}
+
+void LogManager::prepareProcessorExceptionReport() noexcept {
+  try {
+    instance().prepareCrashRecord();
   } catch (...) {
   }
 }
@@ -239,7 +259,8 @@ void LogManager::reportProcessorException(uint32_t code) noexcept {
   *p = 0;
   size_t messageLength = static_cast<size_t>(p - message);
 
-  // Console: level 3 is printed by default, after a line feed when something was printed.
+  // Console: level 3 is printed by default, after a line feed when something was printed;
+  // the message alone, as a task failure shows outside debug mode.
   LogManager* manager = g_instance;
   if (manager == nullptr || manager->switches_[3]) {
     if (manager && manager->switches_[kConsolePrinted]) (void)!::write(1, "\n", 1);
@@ -248,8 +269,7 @@ void LogManager::reportProcessorException(uint32_t code) noexcept {
   }
 
   if (!g_crash.prepared) return;
-  char line[16384];
-  char* q = line;
+  char* q = g_crashLine;
   std::time_t now = std::time(nullptr);
   long secs = static_cast<long>(now % 86400);
   const civil::Date date = civil::civilFromDays(static_cast<int64_t>(now / 86400));
@@ -267,10 +287,13 @@ void LogManager::reportProcessorException(uint32_t code) noexcept {
   *q++ = 'Z';
   putText(q, g_crash.recordTail);
   putText(q, message);
+  // The event log receives the detailed text: which task and which command line crashed.
+  const size_t room = sizeof g_crashLine - static_cast<size_t>(q - g_crashLine) - sizeof g_crash.exeField;
+  q += CrashContextScope::write(q, room);
   putText(q, g_crash.exeField);
   int fd = ::open(g_crash.eventLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) {
-    (void)!::write(fd, line, static_cast<size_t>(q - line));
+    (void)!::write(fd, g_crashLine, static_cast<size_t>(q - g_crashLine));
     ::close(fd);
   }
 }

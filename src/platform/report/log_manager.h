@@ -50,10 +50,14 @@ class LogBackend {
   virtual std::wstring readDebugUtilExec() = 0;
   // The REG_SZ "CadroService" (the event message file); throws when absent.
   virtual std::wstring readEventMessageFile() = 0;
-  // Registers the event source of the event log "Cadro" as the registration algorithm
-  // says; throws when the event log is unavailable.
+  // Registers the event source of the event log "Cadro" for the program `sourceName` as
+  // the registration algorithm says (under eventSourceName); throws when the event log is
+  // unavailable.
   virtual std::unique_ptr<EventSource> registerEventSource(const std::wstring& sourceName,
                                                            const std::wstring& messageFile) = 0;
+  // The source name the program's records carry: "Cadro:  " + `programName` when that name
+  // is taken in the Application log, else `programName`. Throws when it cannot be told.
+  virtual std::wstring eventSourceName(const std::wstring& programName) { return programName; }
 };
 
 // The registry-backed backend. The registry room defines it (registry_log_backend.cpp), so
@@ -90,8 +94,10 @@ class LogManager {
   uint8_t switchValue(int index) const;
   void setSwitch(int index, uint8_t value);
 
-  // For the processor-exception handler: precomputes what the report needs, so that
-  // reportProcessorException() does not allocate.
+  // For the processor-exception handler: precomputes what the report needs (the event log
+  // file, the registered source name, the executable), so that reportProcessorException()
+  // does not allocate. The record it writes is the detailed text of "C Exception: " + code
+  // with the context records open at the time (crash_context.h).
   static void prepareProcessorExceptionReport() noexcept;
   static void reportProcessorException(uint32_t code) noexcept;
 
@@ -100,6 +106,7 @@ class LogManager {
   ~LogManager();
   void print(std::wstring_view text) noexcept;
   bool writeEvent(int level, std::wstring_view text) noexcept;
+  void prepareCrashRecord() noexcept;
 
   std::recursive_mutex mutex_;
   std::unique_ptr<LogBackend> backend_;

@@ -85,6 +85,7 @@ struct WindowsText {
 // Codes the program raises itself that have no errno counterpart.
 constexpr WindowsText kWindowsTexts[] = {
     {winerr::kSuccess, L"The operation completed successfully."},
+    {winerr::kInvalidParameter, L"The parameter is incorrect."},
     {winerr::kFileExists, L"The file exists."},
     {winerr::kHandleEof, L"Reached the end of the file."},
     {winerr::kMoreData, L"More data is available."},
