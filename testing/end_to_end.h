@@ -9,6 +9,8 @@
 //   auto r = e2e.run({"--all"});
 //   EXPECT_EQ(r.exitCode, 0); e2e.eventLog(); e2e.registryDword(...)
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -78,6 +80,34 @@ class EndToEnd {
   std::unique_ptr<ServiceProcess> service_;
   int nextIpId_ = 1;
 };
+
+// A test run once per database kind (the parameter is EndToEnd::jet or EndToEnd::mysql):
+// SetUp builds e2e_ over a fresh database of that kind, or skips the test when it is not
+// available here. Instantiate with CADRO_END_TO_END_ENGINES(Suite).
+using EndToEndDatabaseFactory = std::unique_ptr<EndToEndDatabase> (*)(std::string*);
+
+class EndToEndTest : public ::testing::TestWithParam<EndToEndDatabaseFactory> {
+ protected:
+  void SetUp() override {
+    std::string why;
+    auto database = GetParam()(&why);
+    if (!database) GTEST_SKIP() << why;
+    e2e_ = std::make_unique<EndToEnd>(std::move(database));
+  }
+  bool onJet() const { return GetParam() == &EndToEnd::jet; }
+
+  std::unique_ptr<EndToEnd> e2e_;
+};
+
+// "Jet" or "MySQL", the name of a test's database kind.
+inline std::string endToEndEngineName(const ::testing::TestParamInfo<EndToEndDatabaseFactory>& info) {
+  return info.param == &EndToEnd::jet ? "Jet" : "MySQL";
+}
+
+#define CADRO_END_TO_END_ENGINES(suite)                                                                   \
+  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                                 \
+                           ::testing::Values(&::testing_support::EndToEnd::jet, &::testing_support::EndToEnd::mysql), \
+                           ::testing_support::endToEndEngineName)
 
 // Skips the running test when the database is not available here.
 #define CADRO_REQUIRE_E2E_DATABASE(var, factory)          \

@@ -1,9 +1,13 @@
 #include "app/statistics.h"
 
+#include "app/business_lock.h"
 #include "app/params.h"
 #include "app/task_set.h"
 #include "db/cdr_database.h"
 #include "db/text_number.h"
+#include "db/transaction.h"
+#include "maintenance/action_log_rotation.h"
+#include "maintenance/avstatistics.h"
 #include "platform/report/console.h"
 #include "platform/report/guard.h"
 #include "platform/report/log_manager.h"
@@ -16,6 +20,19 @@ constexpr const char* kOperation = "statistics::start";
 constexpr uint32_t kDefaultExpirationSeconds = 259200;
 
 ContextRecord taskContext(std::wstring text, int line) { return ContextRecord{std::move(text), kOperation, line}; }
+
+// The business lock of a task that runs once per machine at a time.
+BusinessLock::RegistryOfflineLockStatus taskLockStatus(const wchar_t* valueName) {
+  return BusinessLock::RegistryOfflineLockStatus(HKEY_LOCAL_MACHINE, registry::kConfigKey, valueName);
+}
+
+// Gives a task lock back; a failure to do so does not fail the task.
+void unlockQuietly(BusinessLock::RegistryLock& lock) {
+  try {
+    lock.unlock();
+  } catch (...) {
+  }
+}
 
 }  // namespace
 
@@ -33,6 +50,30 @@ int statistics::start(Args args) {
       vreport(3,
               L"The statistics.exe command line utility does not send the notifications anymore, this function is "
               L"now performed by a new command line utility notify.exe");
+    });
+  }
+
+  if (taskSet_ & tasks::kUpdateActions) {
+    guard::report(3, taskContext(L"Update actions", __LINE__), [&] {
+      BusinessLock::RegistryLock lock(taskLockStatus(L"UpdateActionLockStatus"), BusinessLock::kBusinessLockMutex);
+      lock.lock();
+      guard::report(3, taskContext(L"rotateActionLog", __LINE__), [&] {
+        db::inTransaction(CDRDatabase::shared().provider(), [] { rotateActionLog(); });
+      });
+      vreport(0, L"Data has been stored");
+      // >>> Limit check: the domain and client limits and their events are checked here, under
+      // this lock and wrapped in "LaunchActionEvents", once that check is built.
+      unlockQuietly(lock);
+    });
+  }
+
+  if (taskSet_ & tasks::kAntivirus) {
+    guard::report(3, taskContext(L"Antivirus statistics", __LINE__), [&] {
+      BusinessLock::RegistryLock lock(taskLockStatus(L"AntivirusLockStatus"), BusinessLock::kBusinessLockMutex);
+      lock.lock();
+      processAvStatistics(L"avstat", L"", L"LastAntivirusStatisticLog", true);
+      processAvStatistics(L"spamstat", L"spam_", L"LastSpamStatisticLog", false);
+      unlockQuietly(lock);
     });
   }
 

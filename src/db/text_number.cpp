@@ -36,4 +36,19 @@ int64_t wtoi64(std::wstring_view text) {
   return parseSaturated(text, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
 }
 
+uint64_t wcstoui64(std::wstring_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  uint64_t value = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    auto digit = static_cast<uint64_t>(text[i] - L'0');
+    if (value > (kMax - digit) / 10) return kMax;
+    value = value * 10 + digit;
+  }
+  return negative ? 0 - value : value;
+}
+
 }  // namespace wcrt

@@ -13,5 +13,8 @@ int32_t wtoi(std::wstring_view text);
 int32_t wtol(std::wstring_view text);
 // 64-bit, as _wtoi64.
 int64_t wtoi64(std::wstring_view text);
+// Unsigned 64-bit, as _wcstoui64 in base 10: a value above the range gives the largest
+// one, and a minus sign negates the value modulo 2^64 ("-1" is the largest value).
+uint64_t wcstoui64(std::wstring_view text);
 
 }  // namespace wcrt

@@ -28,4 +28,15 @@ TEST(TextNumber, OutOfRangeValuesStopAtTheLimits) {
   EXPECT_EQ(wcrt::wtoi64(L"-99999999999999999999"), std::numeric_limits<int64_t>::min());
 }
 
+TEST(TextNumber, UnsignedReadingWrapsNegativesAndSaturatesAbove) {
+  const uint64_t max = std::numeric_limits<uint64_t>::max();
+  const struct {
+    const wchar_t* text;
+    uint64_t value;
+  } cases[] = {{L" 10 records", 10},         {L"18446744073709551615", max}, {L"18446744073709551616", max},
+               {L"99999999999999999999999", max}, {L"-1", max},                {L"-0", 0},
+               {L"x", 0}};
+  for (const auto& c : cases) EXPECT_EQ(wcrt::wcstoui64(c.text), c.value) << c.text;
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/files/file_support.h"
+#include "platform/files/regular_file.h"
 #include "platform/report/vexception.h"
 #include "platform/files/vfilename.h"
 
@@ -28,36 +29,10 @@ const char* findLineEnd(const char* p, const char* end) {
 }  // namespace
 
 std::unique_ptr<LogByteSource> LogByteSource::openFile(const std::wstring& path, const char* operation) {
-  const std::string native = VFileName::toNative(path);
-  // O_NONBLOCK only so that opening a FIFO cannot hang; it is rejected below and regular
-  // files ignore the flag. A NUL inside the path would open a shorter one.
-  int fd = -1;
-  int err = EINVAL;
-  if (!native.empty() && native.find('\0') == std::string::npos) {
-    fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    err = fd < 0 ? filesupport::openError(errno, native) : 0;
-  }
-  struct stat st {};
-  if (fd >= 0 && ::fstat(fd, &st) != 0) {
-    err = errno;
-    ::close(fd);
-    fd = -1;
-  }
-  if (fd >= 0 && !S_ISREG(st.st_mode)) {
-    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    fd = -1;
-  }
-  if (fd < 0) {
-    vexception e(L"Can't open file " + path);
-    e.addContext(
-        ContextRecord{osErrorText(winErrorFromErrno(err), filesupport::operationText(L"CreateFile", path)),
-                      operation, __LINE__});
-    throw e;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return std::make_unique<LogByteSource>(fd, path);
+  int err = 0;
+  UniqueFd fd = filesupport::openRegularFileForReading(path, err);
+  if (!fd.isOpen()) filesupport::raiseCannotOpenLog(path, err, operation);
+  return std::make_unique<LogByteSource>(fd.release(), path);
 }
 
 LogByteSource::LogByteSource(int fd, std::wstring name, size_t bufferSize)
