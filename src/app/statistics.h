@@ -16,6 +16,12 @@ class statistics : public vconsoleapp {
   static constexpr int32_t kFtpServerGene6 = 1;
   static constexpr int32_t kFtpServerServU = 2;
 
+  // The analyser log writers and their temporary logs (src/webstat/).
+  class LogFile;
+  class LogForAnalyser;
+  class LogForWebalizer;
+  class LogForAWStats;
+
   statistics() = default;
 
   // The whole run: preparation (database, registry keys, options, settings, domain

@@ -73,6 +73,13 @@ void LogManager::setSwitch(int index, uint8_t value) {
   if (index >= 0 && index < kSwitchCount) switches_[index] = value;
 }
 
+bool LogManager::wouldReport(int level) noexcept {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (level < 0) level = 0;
+  if (level > 5) level = 5;
+  return switches_[level] || switches_[6 + level] || !listeners_.empty();
+}
+
 bool LogManager::debugMode() noexcept {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if ((debugChecks_++ & 0xF) == 0) {

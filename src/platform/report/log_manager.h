@@ -77,6 +77,10 @@ class LogManager {
   void report(int level, std::wstring_view message) noexcept;
   void report(int level, const vexception& error) noexcept;
 
+  // Whether a report at `level` goes anywhere (a console or event-log switch is on, or a
+  // listener listens): lets a hot path skip composing a message nobody would receive.
+  bool wouldReport(int level) noexcept;
+
   // The "Debug" switch: read on the first check and on every 16th check after it; a failed
   // read means off for that check.
   bool debugMode() noexcept;

@@ -48,25 +48,6 @@ wchar_t decodeOne(const unsigned char*& p, const unsigned char* end) {
   return static_cast<wchar_t>(cp);
 }
 
-void encodeOne(char32_t cp, std::string& out) {
-  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 std::string normalizedCodeset(std::string name) {
   std::string n;
   for (char c : name) {
@@ -116,7 +97,31 @@ std::wstring fromUtf8(std::string_view bytes) {
 }
 
 void appendToUtf8(std::wstring_view wide, std::string& out) {
-  for (wchar_t w : wide) encodeOne(static_cast<char32_t>(w), out);
+  // Room for the longest encoding first, then bytes through a pointer: the per-character
+  // push_back of the general path is what made long log lines slow.
+  const size_t start = out.size();
+  out.resize(start + 4 * wide.size());
+  char* p = out.data() + start;
+  for (wchar_t w : wide) {
+    auto cp = static_cast<char32_t>(w);
+    if (cp < 0x80) {
+      *p++ = static_cast<char>(cp);
+      continue;
+    }
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+    if (cp < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+      *p++ = static_cast<char>(0xE0 | (cp >> 12));
+      *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+      *p++ = static_cast<char>(0xF0 | (cp >> 18));
+      *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  out.resize(static_cast<size_t>(p - out.data()));
 }
 
 std::string toUtf8(std::wstring_view wide) {
@@ -195,23 +200,28 @@ std::wstring NarrowCodec::decode(std::string_view bytes) const {
 
 std::string NarrowCodec::encode(std::wstring_view wide) const {
   std::string out;
+  appendEncoded(wide, out);
+  return out;
+}
+
+void NarrowCodec::appendEncoded(std::wstring_view wide, std::string& out) const {
   switch (kind_) {
     case Kind::Utf8:
       appendToUtf8(wide, out);
-      return out;
+      return;
     case Kind::Ascii:
       for (wchar_t w : wide) out.push_back(w >= 0 && w < 0x80 ? static_cast<char>(w) : '?');
-      return out;
+      return;
     case Kind::Latin1:
       for (wchar_t w : wide) out.push_back(w >= 0 && w < 0x100 ? static_cast<char>(w) : '?');
-      return out;
+      return;
     case Kind::Iconv:
       break;
   }
   IconvHandle cd(codeset_.c_str(), "WCHAR_T");
   if (!cd.ok()) {
     appendToUtf8(wide, out);
-    return out;
+    return;
   }
   char buffer[64];
   for (wchar_t w : wide) {
@@ -227,7 +237,6 @@ std::string NarrowCodec::encode(std::wstring_view wide) const {
       out.append(buffer, sizeof(buffer) - outLeft);
     }
   }
-  return out;
 }
 
 std::wstring fromAnsi(std::string_view bytes) { return NarrowCodec::system().decode(bytes); }
@@ -290,6 +299,22 @@ std::string toUtf16le(std::wstring_view wide) {
   return out;
 }
 
+wchar_t toLowerChar(wchar_t c) {
+  if (c >= L'A' && c <= L'Z') return static_cast<wchar_t>(c + 32);
+  if (c >= 0x80) return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return c;
+}
+
+bool LessNoCase::operator()(std::wstring_view a, std::wstring_view b) const {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const wchar_t x = toLowerChar(a[i]);
+    const wchar_t y = toLowerChar(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
 std::wstring toLower(std::wstring_view textIn) {
   std::wstring out;
   assignLower(textIn, out);
@@ -298,12 +323,7 @@ std::wstring toLower(std::wstring_view textIn) {
 
 void assignLower(std::wstring_view textIn, std::wstring& out) {
   out.assign(textIn);
-  for (wchar_t& c : out) {
-    if (c >= L'A' && c <= L'Z')
-      c = static_cast<wchar_t>(c + 32);
-    else if (c >= 0x80)
-      c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  }
+  for (wchar_t& c : out) c = toLowerChar(c);
 }
 
 std::wstring toUpper(std::wstring_view textIn) {

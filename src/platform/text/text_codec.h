@@ -39,6 +39,9 @@ class NarrowCodec {
   void appendDecoded(std::string_view bytes, std::wstring& out) const;
   std::wstring decode(std::string_view bytes) const;
   std::string encode(std::wstring_view wide) const;
+  // Appends the encoded text to `out`, reusing its capacity. UTF-8, ASCII and Latin-1 never
+  // allocate beyond that; other sets open an iconv descriptor per call.
+  void appendEncoded(std::wstring_view wide, std::string& out) const;
 
  private:
   enum class Kind { Utf8, Ascii, Latin1, Iconv };
@@ -59,5 +62,13 @@ std::wstring toLower(std::wstring_view text);
 void assignLower(std::wstring_view text, std::wstring& out);
 std::wstring toUpper(std::wstring_view text);
 bool equalsNoCase(std::wstring_view a, std::wstring_view b);
+// One character of toLower.
+wchar_t toLowerChar(wchar_t c);
+// Orders texts as their toLower forms would be ordered, without building them: a map keyed
+// by lower-cased names finds any spelling of a name with no allocation.
+struct LessNoCase {
+  using is_transparent = void;
+  bool operator()(std::wstring_view a, std::wstring_view b) const;
+};
 
 }  // namespace text

@@ -1,0 +1,102 @@
+#include "webstat/log_for_awstats.h"
+
+
+using namespace std::literals;
+using analyser_line::appendNumber;
+using analyser_line::valueOr;
+
+const std::array<std::wstring_view, 22> statistics::LogForAWStats::kFieldList = {
+    L"date",          L"time",           L"s-sitename",  L"s-computername",  L"s-ip",     L"cs-method",
+    L"cs-uri-stem",   L"cs-uri-query",   L"s-port",      L"cs-username",     L"c-ip",     L"cs-version",
+    L"cs(User-Agent)", L"cs(Cookie)",    L"cs(Referer)", L"cs-host",         L"sc-status", L"sc-substatus",
+    L"sc-win32-status", L"sc-bytes",     L"cs-bytes",    L"time-taken"};
+
+namespace {
+
+constexpr size_t kMethodField = 5;
+constexpr size_t kHostField = 15;
+
+// Replaces the first "created" (compared without regard to case) in line[from, from+len)
+// by "sent".
+void presentUploadAsSent(std::wstring& line, size_t from, size_t length) {
+  static constexpr std::wstring_view kCreated = L"created";
+  for (size_t i = from; i + kCreated.size() <= from + length; ++i) {
+    size_t k = 0;
+    while (k < kCreated.size() && (line[i + k] | 0x20) == kCreated[k]) ++k;
+    if (k == kCreated.size()) {
+      line.replace(i, kCreated.size(), L"sent");
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+VDateTime statistics::LogForAWStats::localTime(const VDateTime& utc) {
+  const int quarter = utc.minute - utc.minute % 15;
+  if (utc.second < 0 || utc.second > 59 || utc.minute < 0) return utc.toLocal();  // raises for the invalid value
+  if (!slotKept_ || utc.year != slot_.year || utc.month != slot_.month || utc.day != slot_.day ||
+      utc.hour != slot_.hour || quarter != slot_.minute) {
+    const VDateTime slot(utc.year, utc.month, utc.day, utc.hour, quarter, 0);
+    const VDateTime local = slot.toLocal();
+    // An offset of whole quarter hours keeps the local quarter's minutes and seconds in
+    // step with the UTC ones; any other offset (local mean times of old dates) is
+    // converted line by line.
+    slotKept_ = (local - slot) % 900 == 0;
+    if (!slotKept_) return utc.toLocal();
+    slot_ = slot;
+    localSlot_ = local;
+  }
+  VDateTime t = localSlot_;
+  t.minute += utc.minute - quarter;
+  t.second = utc.second;
+  return t;
+}
+
+void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
+  std::wstring& l = line_;
+  l.clear();
+  const std::array<W3CField, 22>& field = handles_.of(fields);
+  const std::wstring_view date = valueOr(fields.get(field[0]), L"-"sv);
+  const std::wstring_view time = valueOr(fields.get(field[1]), L"-"sv);
+  if (date == L"-" || time == L"-") {
+    l.append(date).push_back(L' ');
+    l.append(time);
+  } else {
+    VDateTime utc = VDateTime::parse(date, L"YMD");
+    const VDateTime clock = VDateTime::parse(time, L"hms");
+    utc.hour = clock.hour;
+    utc.minute = clock.minute;
+    utc.second = clock.second;
+    const VDateTime t = localTime(utc);
+    appendNumber(l, t.year, 4);
+    l.push_back(L'-');
+    appendNumber(l, t.month, 2);
+    l.push_back(L'-');
+    appendNumber(l, t.day, 2);
+    l.push_back(L' ');
+    analyser_line::appendClock(l, t);
+  }
+  for (size_t i = 2; i < kFieldList.size(); ++i) {
+    l.push_back(L' ');
+    std::wstring_view value = valueOr(fields.get(field[i]), L"-"sv);
+    if (ftp && i == kHostField && value == L"-") value = hostName();
+    const size_t at = l.size();
+    l.append(value);
+    // Uploads are presented to AWStats as transfers. Only the method says so: a "created"
+    // elsewhere in the line (a file or directory of that name) stays as it is.
+    if (ftp && i == kMethodField) presentUploadAsSent(l, at, value.size());
+  }
+}
+
+void statistics::LogForAWStats::processHTTPLogLine(const VDateTime&, int logType, const W3CRecord& fields) {
+  writeLine(logType, false, "statistics::LogForAWStats::processHTTPLogLine", [&](std::wstring&) { buildLine(fields, false); });
+}
+
+void statistics::LogForAWStats::processFTPLogLine(const VDateTime&, int logType, const W3CRecord& fields, bool) {
+  writeLine(logType, true, "statistics::LogForAWStats::processFTPLogLine", [&](std::wstring&) { buildLine(fields, true); });
+}
+
+// The AWStats runner takes the temporary log from here; until it is part of the program a
+// writer's logs are kept for their life and then deleted, unread.
+void statistics::LogForAWStats::run(int /*logType*/) {}
