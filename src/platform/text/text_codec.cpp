@@ -291,14 +291,19 @@ std::string toUtf16le(std::wstring_view wide) {
 }
 
 std::wstring toLower(std::wstring_view textIn) {
-  std::wstring out(textIn);
+  std::wstring out;
+  assignLower(textIn, out);
+  return out;
+}
+
+void assignLower(std::wstring_view textIn, std::wstring& out) {
+  out.assign(textIn);
   for (wchar_t& c : out) {
     if (c >= L'A' && c <= L'Z')
       c = static_cast<wchar_t>(c + 32);
     else if (c >= 0x80)
       c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
   }
-  return out;
 }
 
 std::wstring toUpper(std::wstring_view textIn) {

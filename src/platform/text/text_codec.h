@@ -55,6 +55,9 @@ std::string toUtf16le(std::wstring_view wide);
 // Lower/upper case of wide text in the C++ "C" sense extended to Latin letters,
 // as the program uses for names that compare without regard to case.
 std::wstring toLower(std::wstring_view text);
+// The same into `out`, replacing its content and reusing its storage (no allocation once
+// `out` has held a text as long), for paths that run once per log line.
+void assignLower(std::wstring_view text, std::wstring& out);
 std::wstring toUpper(std::wstring_view text);
 bool equalsNoCase(std::wstring_view a, std::wstring_view b);
 
