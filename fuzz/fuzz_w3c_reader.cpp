@@ -1,21 +1,13 @@
-// Drives the W3C reader over arbitrary bytes twice: straight from memory, and through a
-// descriptor with a tiny buffer so that refills and buffer growth fall on every position.
-// Both readings must agree, and every value must read the same by handle and by name.
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstdlib>
+// Drives the W3C reader over arbitrary bytes, read twice (log_reader_fuzz.h); every value
+// must read the same by handle and by name.
 #include <string>
 
-#include "platform/text/text_codec.h"
+#include "log_reader_fuzz.h"
 #include "traffic/w3c_file.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzzing::check;
 
 std::wstring readAll(W3CFile::iterator block) {
   std::wstring out;
@@ -51,20 +43,7 @@ std::wstring readAll(W3CFile::iterator block) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
-  // The first byte picks the code page and the buffer size; the rest is the file.
-  const text::NarrowCodec codec(data[0] & 0x80 ? "ISO-8859-1" : "UTF-8");
-  const size_t bufferSize = 1 + (data[0] & 0x3F);
-  const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-
-  const std::wstring fromMemory = readAll(W3CFile::iterator(std::make_unique<LogByteSource>(bytes), codec));
-
-  int fd = ::memfd_create("w3c", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  check(::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
-  check(::lseek(fd, 0, SEEK_SET) == 0);
-  const std::wstring fromFile =
-      readAll(W3CFile::iterator(std::make_unique<LogByteSource>(fd, L"memfd", bufferSize), codec));
-  check(fromMemory == fromFile);
-  return 0;
+  return fuzzing::readTwice(data, size, [](std::unique_ptr<LogByteSource> source, text::NarrowCodec codec) {
+    return readAll(W3CFile::iterator(std::move(source), std::move(codec)));
+  });
 }
