@@ -75,6 +75,8 @@ void EndToEnd::writeServiceConfig(const std::map<std::string, std::string>& extr
   std::map<std::string, std::string> settings = database_->serviceSettings();
   settings["CADRO_DATABASE_PROVIDER_NAME"] = database_->providerName();
   settings["PRODUCT_ROOT_D"] = productRoot();
+  settings["HTTPD_VHOSTS_D"] = file("vhosts");
+  settings["CATALINA_HOME"] = file("tomcat");
   for (const auto& [k, v] : settings_) settings[k] = v;
   for (const auto& [k, v] : extraSettings) settings[k] = v;
   std::ostringstream ini;
@@ -114,6 +116,21 @@ void EndToEnd::addHostedDomain(int id, const std::wstring& name, int clientId, c
                std::to_wstring(clientId) + L", 'domain-guid-" + sid + L"')");
   db().execute(L"INSERT INTO hosting (dom_id, sys_user_id, ip_address_id, webstat) VALUES (" + sid + L", 0, " +
                std::to_wstring(ipId) + L", 'awstats')");
+}
+
+std::string endToEndDatabaseName(const ::testing::TestParamInfo<EndToEndDatabaseFactory>& info) {
+  return info.param == &EndToEnd::jet ? "Jet" : "MySQL";
+}
+
+void EndToEndTest::SetUp() {
+  std::string why;
+  auto db = GetParam()(&why);
+  if (!db) GTEST_SKIP() << why;
+  e2e_ = std::make_unique<EndToEnd>(std::move(db));
+  e2e_->addClient(1);
+  e2e_->addHostedDomain(9, L"nine.com", 1, L"10.0.0.9");
+  e2e_->addHostedDomain(10, L"ten.com", 1, L"10.0.0.10");
+  e2e_->addHostedDomain(100, L"hundred.com", 1, L"10.0.0.100");
 }
 
 }  // namespace testing_support

@@ -9,6 +9,8 @@
 //   auto r = e2e.run({"--all"});
 //   EXPECT_EQ(r.exitCode, 0); e2e.eventLog(); e2e.registryDword(...)
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,6 +58,8 @@ class EndToEnd {
   IDatabaseProvider& db() { return database_->provider(); }
   // The product root the service reports (PRODUCT_ROOT_D), created under the system root.
   std::string productRoot() const { return root_.file("product"); }
+  // The service also reports HTTPD_VHOSTS_D as file("vhosts") and CATALINA_HOME as
+  // file("tomcat"); neither directory is created.
 
   // Runs build/bin/statistics with `args` in this system root.
   ProcessResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
@@ -77,6 +81,21 @@ class EndToEnd {
   std::map<std::string, std::string> settings_;
   std::unique_ptr<ServiceProcess> service_;
   int nextIpId_ = 1;
+};
+
+// A test run over each database of the end-to-end runs:
+//   class MyRun : public EndToEndTest {};
+//   INSTANTIATE_TEST_SUITE_P(Engines, MyRun, kEndToEndDatabases, endToEndDatabaseName);
+using EndToEndDatabaseFactory = std::unique_ptr<EndToEndDatabase> (*)(std::string*);
+inline const auto kEndToEndDatabases = ::testing::Values(&EndToEnd::jet, &EndToEnd::mysql);
+std::string endToEndDatabaseName(const ::testing::TestParamInfo<EndToEndDatabaseFactory>& info);
+
+class EndToEndTest : public ::testing::TestWithParam<EndToEndDatabaseFactory> {
+ protected:
+  // Starts e2e_ on the parameter's database (the test is skipped when it is not available
+  // here) with client 1 and its hosted domains 9 nine.com, 10 ten.com and 100 hundred.com.
+  void SetUp() override;
+  std::unique_ptr<EndToEnd> e2e_;
 };
 
 // Skips the running test when the database is not available here.

@@ -13,19 +13,11 @@ using namespace testing_support;
 
 namespace {
 
-using DatabaseFactory = std::unique_ptr<EndToEndDatabase> (*)(std::string*);
-
-class RunSequence : public ::testing::TestWithParam<DatabaseFactory> {
+class RunSequence : public EndToEndTest {
  protected:
   void SetUp() override {
-    std::string why;
-    auto db = GetParam()(&why);
-    if (!db) GTEST_SKIP() << why;
-    e2e_ = std::make_unique<EndToEnd>(std::move(db));
-    e2e_->addClient(1);
-    e2e_->addHostedDomain(9, L"nine.com", 1, L"10.0.0.9");
-    e2e_->addHostedDomain(10, L"ten.com", 1, L"10.0.0.10");
-    e2e_->addHostedDomain(100, L"hundred.com", 1, L"10.0.0.100");
+    EndToEndTest::SetUp();
+    if (IsSkipped()) return;
     e2e_->addHostedDomain(7, L"suspended.com", 1, L"10.0.0.7", 4);
   }
   void debugOn() { registry::write(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"Debug", 1u); }
@@ -40,7 +32,6 @@ class RunSequence : public ::testing::TestWithParam<DatabaseFactory> {
     }
     return out;
   }
-  std::unique_ptr<EndToEnd> e2e_;
 };
 
 }  // namespace
@@ -124,7 +115,4 @@ TEST_P(RunSequence, WrongTypeOfARegistrySettingEndsThePreparation) {
       << r.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, RunSequence, ::testing::Values(&EndToEnd::jet, &EndToEnd::mysql),
-                         [](const ::testing::TestParamInfo<DatabaseFactory>& info) {
-                           return std::string(info.param == &EndToEnd::jet ? "Jet" : "MySQL");
-                         });
+INSTANTIATE_TEST_SUITE_P(Engines, RunSequence, kEndToEndDatabases, endToEndDatabaseName);
