@@ -75,6 +75,8 @@ void EndToEnd::writeServiceConfig(const std::map<std::string, std::string>& extr
   std::map<std::string, std::string> settings = database_->serviceSettings();
   settings["CADRO_DATABASE_PROVIDER_NAME"] = database_->providerName();
   settings["PRODUCT_ROOT_D"] = productRoot();
+  settings["HTTPD_VHOSTS_D"] = file("vhosts");
+  settings["CATALINA_HOME"] = file("tomcat");
   for (const auto& [k, v] : settings_) settings[k] = v;
   for (const auto& [k, v] : extraSettings) settings[k] = v;
   std::ostringstream ini;

@@ -58,6 +58,8 @@ class EndToEnd {
   IDatabaseProvider& db() { return database_->provider(); }
   // The product root the service reports (PRODUCT_ROOT_D), created under the system root.
   std::string productRoot() const { return root_.file("product"); }
+  // The service also reports HTTPD_VHOSTS_D as file("vhosts") and CATALINA_HOME as
+  // file("tomcat"); neither directory is created.
 
   // Runs build/bin/statistics with `args` in this system root.
   ProcessResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});

@@ -14,7 +14,11 @@ namespace {
 class RecordingListener : public LogListener {
  public:
   void onMessage(int level, std::wstring_view message) override { add(level, std::wstring(message)); }
-  void onException(int level, const vexception& error) override { add(level, error.message()); }
+  void onException(int level, const vexception& error) override {
+    std::vector<std::wstring> contexts;
+    for (const ContextRecord& record : error.contexts()) contexts.push_back(record.text);
+    add(level, error.message(), std::move(contexts));
+  }
 
   void setActive(bool active) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -31,9 +35,9 @@ class RecordingListener : public LogListener {
   }
 
  private:
-  void add(int level, std::wstring text) {
+  void add(int level, std::wstring text, std::vector<std::wstring> contexts = {}) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (active_) messages_.push_back({level, std::move(text)});
+    if (active_) messages_.push_back({level, std::move(text), std::move(contexts)});
   }
   std::mutex mutex_;
   bool active_ = false;

@@ -10,6 +10,7 @@ namespace testing_support {
 struct LoggedMessage {
   int level;
   std::wstring text;  // the message, or the exception's message
+  std::vector<std::wstring> contexts;  // an exception's context texts, innermost first
 };
 
 class LogRecorder {

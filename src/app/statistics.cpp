@@ -13,6 +13,7 @@
 #include "platform/report/log_manager.h"
 #include "platform/registry/registry.h"
 #include "platform/text/text_codec.h"
+#include "usage/disk_usage_task.h"
 
 namespace {
 
@@ -42,6 +43,11 @@ int statistics::start(Args args) {
   if (helpPrinted) return 0;
 
   // The task steps whose subsystems this program carries run here in their fixed order.
+
+  // Mailbox usage and disk usage each run their loop under this one context.
+  const ContextRecord diskSpaceContext = taskContext(L"Calculate domain(s) disk space", __LINE__);
+  if (taskSet_ & tasks::kDiskUsage)
+    guard::report(3, diskSpaceContext, [&] { calculateDomainsDiskSpace(CDRDatabase::shared(), domains_); });
 
   guard::report(3, taskContext(L"Unlock domain(s)", __LINE__), [&] { unlockDomains(); });
 

@@ -15,6 +15,7 @@
 #include "platform/text/text_codec.h"
 #include "platform/report/vexception.h"
 #include "testing/controlpanel_schema.h"
+#include "testing/controlpanel_test_database.h"
 #include "testing/fake_service_settings.h"
 #include "testing/log_recorder.h"
 #include "testing/provider_test_engines.h"
@@ -26,54 +27,6 @@ using namespace testing_support;
 
 namespace {
 
-// Sets up the service settings under which a CDRDatabase of its own connects to the
-// engine's database (the database-server lookups open one), and what else such a
-// connection needs while the test runs.
-template <class Engine>
-class EngineService;
-
-template <>
-class EngineService<MySQLProviderEngine> {
- public:
-  EngineService(MySQLProviderEngine& engine, FakeServiceSettings& service) {
-    const MySQLTestServer& server = engine.scratch().server();
-    service.values[L"MySQL_DB_HOST"] = server.host;
-    service.values[L"MySQL_DB_PORT"] = std::to_wstring(server.port);
-    service.values[L"CADRO_DATABASE_LOGIN"] = server.user;
-    service.values[L"mySQLDBName"] = engine.scratch().name();
-    service.storedPassword = server.password;
-  }
-};
-
-// The Jet provider asks the management service for the product root, whose admin/db
-// directory becomes its TEMP.
-template <>
-class EngineService<JetProviderEngine> {
- public:
-  EngineService(JetProviderEngine& engine, FakeServiceSettings& service)
-      : managementService_("[settings]\nPRODUCT_ROOT_D = " + engine.database().productRoot() + "\n") {
-    resetProductPathCache();
-    service.values[L"mySQLDBName"] = text::fromUtf8(engine.database().path());
-    service.storedPassword = L"";
-  }
-  ~EngineService() { resetProductPathCache(); }
-
- private:
-  ServiceProcess managementService_;
-};
-
-template <>
-class EngineService<MSSQLProviderEngine> {
- public:
-  EngineService(MSSQLProviderEngine& engine, FakeServiceSettings& service) {
-    const MSSQLTestServer& server = engine.scratch().server();
-    service.values[L"MySQL_DB_HOST"] = server.dataSource;
-    service.values[L"CADRO_DATABASE_LOGIN"] = server.login;
-    service.values[L"mySQLDBName"] = engine.scratch().name();
-    service.storedPassword = server.password;
-  }
-};
-
 // Names that break a statement unless escaped; the decoy is what a backslash escape read
 // the wrong way would find instead.
 const std::wstring kQuotedDomain = L"o'brien\\x.com";
@@ -82,31 +35,13 @@ const std::wstring kQuotedAlias = L"al\"i'as\\.net";
 const std::wstring kQuotedLogin = L"o'b\\u";
 
 template <class Engine>
-class ControlPanelQueries : public ::testing::Test {
+class ControlPanelQueries : public ControlPanelTestDatabase<Engine> {
  protected:
-  void SetUp() override {
-    if (auto why = Engine::unavailable()) GTEST_SKIP() << *why;
-    // TEMP and TMP are saved only: a Jet connection sets them.
-    for (const char* name : {"CADRO_DB_HOST", "CADRO_DB_LOGIN", "CADRO_DB_NAME", "CADRO_DB_PASSWD", "CADRO_DB_PORT",
-                             "CADRO_DB_SOCK", "TEMP", "TMP"})
-      env_.unset(name);
-    engine_ = std::make_unique<Engine>();
-    service_.values[L"CADRO_DATABASE_PROVIDER_NAME"] = text::fromUtf8(Engine::kName);
-    engineService_ = std::make_unique<EngineService<Engine>>(*engine_, service_);
-    db_ = std::make_unique<CDRDatabase>(engine_->connect(), service_, false);
-    createControlPanelSchema(db_->provider(), Engine::kDialect);
-    seed();
-  }
-
-  CDRDatabase& db() { return *db_; }
-  std::wstring quoted(const std::wstring& value) { return L"'" + db().escape(value) + L"'"; }
-  void run(const std::wstring& sql) { db().execute(sql); }
-
-  std::wstring single(const std::wstring& sql) {
-    VRecordSet rows = db().query(sql);
-    EXPECT_TRUE(rows.next()) << text::toUtf8(sql);
-    return rows.get(0);
-  }
+  using Base = ControlPanelTestDatabase<Engine>;
+  using Base::db;
+  using Base::explicitIds;
+  using Base::quoted;
+  using Base::run;
 
   void domain(int id, const std::wstring& name, const std::wstring& htype, int status = 0, int zone = 0) {
     run(L"INSERT INTO domains (id, name, htype, status, dns_zone_id, cl_id) VALUES (" + std::to_wstring(id) + L", " +
@@ -133,10 +68,7 @@ class ControlPanelQueries : public ::testing::Test {
   //  9 nofwd.com          forwarding without a forwarding record
   // 10 o'brienx.com       the decoy of 7
   // 11 nulltype.com       htype NULL
-  // Rows of `table` get explicit identifiers from here on (SQL Server needs telling).
-  void explicitIds(const std::wstring& table) { db().provider().setIdentityInsert(table); }
-
-  void seed() {
+  void seed() override {
     explicitIds(L"IP_Addresses");
     for (int i = 1; i <= 4; ++i)
       run(L"INSERT INTO IP_Addresses (id, ip_address) VALUES (" + std::to_wstring(i) + L", '10.0.0." +
@@ -201,11 +133,6 @@ class ControlPanelQueries : public ::testing::Test {
     run(L"INSERT INTO dns_recs (dns_zone_id, type, host) VALUES (4, 'A', 'www.alpha.com.')");
   }
 
-  ScopedEnvironment env_;
-  FakeServiceSettings service_;
-  std::unique_ptr<Engine> engine_;
-  std::unique_ptr<EngineService<Engine>> engineService_;
-  std::unique_ptr<CDRDatabase> db_;  // closed before the engine drops its database
 };
 
 TYPED_TEST_SUITE(ControlPanelQueries, ProviderTestEngines, ProviderTestEngineNames);
