@@ -1,6 +1,7 @@
 #pragma once
 // The per-domain record of a run and the domain query that selects them.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,6 +20,21 @@ struct LogWindow {
   VDateTime end;
   bool notLoaded = true;
 };
+
+// Traffic of one log type by day: the day (year, month and day set, time fields zero) to the
+// byte counts, index 0 out (sent to clients), index 1 in (received from clients).
+using DayTraffic = std::map<VDateTime, std::array<int64_t, 2>>;
+
+// Log types: the index of a domain's traffic tables.
+namespace logtype {
+constexpr int kHttp = 0;
+constexpr int kAnonymousFtp = 1;
+constexpr int kFtp = 2;
+constexpr int kSmtpIn = 3;
+constexpr int kSmtpOut = 4;
+constexpr int kPop = 5;
+constexpr int kCount = 6;
+}  // namespace logtype
 
 class DomainInfo {
  public:
@@ -48,6 +64,10 @@ class DomainInfo {
   LogWindow& ftpWindow() { return ftpWindow_; }
   std::vector<std::wstring>& logDirectories() { return logDirectories_; }
 
+  // The traffic table of a log type (0..5, see logtype); out of range is a caller error.
+  DayTraffic& traffic(int logType) { return traffic_.at(static_cast<size_t>(logType)); }
+  const DayTraffic& traffic(int logType) const { return traffic_.at(static_cast<size_t>(logType)); }
+
   // The domain's traffic lock ("OfflineLockStatus" in its per-domain key).
   BusinessLock::RegistryLock& trafficLock() { return trafficLock_; }
   bool trafficLocked() const { return trafficLock_.locked(); }
@@ -67,6 +87,7 @@ class DomainInfo {
   LogWindow httpWindow_;
   LogWindow ftpWindow_;
   std::vector<std::wstring> logDirectories_;
+  std::array<DayTraffic, logtype::kCount> traffic_;
   BusinessLock::RegistryLock trafficLock_;
   bool eligible_ = true;
   bool hasWww_;
