@@ -14,6 +14,7 @@
 #include "platform/registry/registry.h"
 #include "platform/text/text_codec.h"
 #include "usage/disk_usage_task.h"
+#include "usage/mailbox_usage_task.h"
 
 namespace {
 
@@ -44,8 +45,11 @@ int statistics::start(Args args) {
 
   // The task steps whose subsystems this program carries run here in their fixed order.
 
-  // Mailbox usage and disk usage each run their loop under this one context.
+  // Mailbox usage and disk usage each run their loop under this one context; disk usage
+  // sums the mailbox sizes just measured.
   const ContextRecord diskSpaceContext = taskContext(L"Calculate domain(s) disk space", __LINE__);
+  if (taskSet_ & (tasks::kMailboxUsage | tasks::kDiskUsage))
+    guard::report(3, diskSpaceContext, [&] { calculateDomainsMailBoxUsage(CDRDatabase::shared(), domains_); });
   if (taskSet_ & tasks::kDiskUsage)
     guard::report(3, diskSpaceContext, [&] { calculateDomainsDiskSpace(CDRDatabase::shared(), domains_); });
 
