@@ -14,6 +14,8 @@
 #include "platform/registry/registry.h"
 #include "platform/text/text_codec.h"
 #include "usage/disk_usage_task.h"
+#include "usage/limit_check.h"
+#include "usage/limit_events.h"
 #include "usage/mailbox_usage_task.h"
 
 namespace {
@@ -71,8 +73,10 @@ int statistics::start(Args args) {
         db::inTransaction(CDRDatabase::shared().provider(), [] { rotateActionLog(); });
       });
       vreport(0, L"Data has been stored");
-      // >>> Limit check: the domain and client limits and their events are checked here, under
-      // this lock and wrapped in "LaunchActionEvents", once that check is built.
+      guard::report(3, taskContext(L"LaunchActionEvents", __LINE__), [] {
+        LimitEventLauncher events;
+        checkLimits(CDRDatabase::shared(), events);
+      });
       unlockQuietly(lock);
     });
   }

@@ -1,18 +1,12 @@
 #pragma once
-// The white-space test of the W3C reader: the wide-character class test of the process
-// locale, answered without a library call for the ASCII characters that make up almost
-// every log line (every locale agrees on those: tab, line feed, vertical tab, form feed,
-// carriage return and space).
+// The white-space characters that separate the values of a W3C log line: the program's one
+// fixed set (platform/text/white_space.h), the same in every locale.
 
-#include <cwctype>
+#include "platform/text/white_space.h"
 
 namespace w3c {
 
-inline bool isAsciiWhiteSpace(unsigned c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-inline bool isWhiteSpace(wchar_t c) {
-  if (static_cast<unsigned>(c) < 0x80) return isAsciiWhiteSpace(static_cast<unsigned>(c));
-  return std::iswspace(static_cast<wint_t>(c)) != 0;
-}
+using text::isAsciiWhiteSpace;
+using text::isWhiteSpace;
 
 }  // namespace w3c
