@@ -16,6 +16,15 @@
 #include "platform/modules/module_factory.h"
 #include "traffic/w3c_record.h"
 
+class WebModuleHost;
+
+// The factory of the "Web" section of the running program's modules configuration
+// (webModulesConfigurationPath). A section factory that fails (a "Factory" element without
+// "ObjectFactory", a missing library or function) is reported at level 3 under "Unable to
+// load the web statistics modules" (operation "Statistics::ModuleFactory::fromXMLFile")
+// and gives a factory without modules.
+std::shared_ptr<Statistics::ModuleFactory> loadWebModuleFactory(WebModuleHost& host);
+
 class WebModuleSet {
  public:
   explicit WebModuleSet(std::shared_ptr<Statistics::ModuleFactory> factory);
