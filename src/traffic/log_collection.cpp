@@ -131,17 +131,23 @@ bool LogCollector::attributeHttpLine(const W3CRecord& line, const std::wstring& 
   const Statistics::Domain2Subdomain::HostInfo* owner = &kNobody;
   const std::wstring_view name = hostNameOf(text, !domain.empty());
   if (!name.empty()) {
-    const std::wstring_view bare = withoutWww(name);
-    text::assignLower(bare, lookupHost_);
-    owner = &resolver_.resolve(lookupHost_);
-    if (owner->first.empty() && bare.size() != name.size()) {
-      text::assignLower(name, lookupHost_);
-      owner = &resolver_.resolve(lookupHost_);
+    text::assignLower(name, lookupHost_);
+    auto known = owners_.find(lookupHost_);
+    if (known == owners_.end()) {
+      // The name without "www." first, then as written.
+      const std::wstring asWritten = lookupHost_;
+      const std::wstring_view bare = withoutWww(asWritten);
+      lookupHost_.assign(bare);
+      const Statistics::Domain2Subdomain::HostInfo* found = &resolver_.resolve(lookupHost_);
+      if (found->first.empty() && bare.size() != asWritten.size()) found = &resolver_.resolve(asWritten);
+      known = owners_.emplace(asWritten, found).first;
     }
+    owner = known->second;
     if (owner->first.empty() && LogManager::instance().wouldReport(1)) vreport(1, L"Unable to get %s aliases", name);
   }
-  if (owner->first.empty() || owner->first == L"-") {
-    if (domain.empty() || domain == L"-") return false;
+  static constexpr std::wstring_view kNone = L"-";
+  if (owner->first.empty() || owner->first == kNone) {
+    if (domain.empty() || domain == kNone) return false;
     lineDomain_ = domain;
     lineHost_ = host.empty() ? domain : host;
   } else {

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "app/domain_info.h"
 #include "platform/dates/vdatetime.h"
@@ -69,7 +70,9 @@ class LogCollector {
   void getDomainLogs(DomainInfo& domain, LogDirectoryMap& directories);
   // With the HTTP options, registers the default web site's directory as a shared HTTP
   // directory (without them its lines would load and store HTTP windows of domains whose
-  // own directories were not read, and those would lose their lines); a failure is
+  // own directories were not read, and those would lose their lines); a directory that is
+  // registered already (a domain's site that is the first one) is not registered again; a
+  // failure is
   // reported at level 0 under "GetLogDirectory for default domain " (operation
   // "statistics::getDefaultSiteLogDir").
   void getDefaultSiteLogDir(LogDirectoryMap& directories);
@@ -144,5 +147,8 @@ class LogCollector {
   std::wstring lineDomain_;
   std::wstring lineHost_;
   std::wstring lookupHost_;
+  // Lower-cased host names as lines write them to the resolver's answer for them (the
+  // resolver's own maps are ordered; a log names few hosts, over and over).
+  std::unordered_map<std::wstring, const Statistics::Domain2Subdomain::HostInfo*> owners_;
   W3CRecord servuRecord_;
 };

@@ -104,6 +104,10 @@ void LogCollector::getDefaultSiteLogDir(LogDirectoryMap& directories) {
   guard::reportUnlessCancelled(
       0, VCTX(L"GetLogDirectory for default domain ", "statistics::getDefaultSiteLogDir"), [&] {
         std::wstring path = sites_.getDomainLogDirectory(L"");
+        // A domain's own site can be the first one: its directory is already that domain's,
+        // and read once more as shared, its lines would be counted twice.
+        for (const auto& [key, directory] : directories)
+          if (directory.path == path) return;
         std::wstring key = path;
         registerDirectory(directories, std::move(key), LogDirectory{logtype::kHttp, std::move(path), {}, {}, nullptr},
                           L"IIS Log dir %s ordered to proceess");

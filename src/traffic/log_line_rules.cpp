@@ -6,11 +6,13 @@
 
 namespace {
 
+using namespace std::string_view_literals;
+
 bool startsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
   return text.size() >= prefix.size() && text::equalsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool isEmptyValue(std::wstring_view value) { return value.empty() || value == L"-"; }
+bool isEmptyValue(std::wstring_view value) { return value.empty() || value == L"-"sv; }
 
 // A report of a per-line event, composed only when someone receives it.
 template <typename... A>
@@ -21,8 +23,8 @@ void lineReport(int level, std::wstring_view format, const A&... args) {
 }  // namespace
 
 VDateTime w3cLineTime(std::wstring_view date, std::wstring_view time) {
-  VDateTime t = VDateTime::parse(date, L"YMD");
-  const VDateTime clock = VDateTime::parse(time, L"hms");
+  VDateTime t = VDateTime::parse(date, L"YMD"sv);
+  const VDateTime clock = VDateTime::parse(time, L"hms"sv);
   t.hour = clock.hour;
   t.minute = clock.minute;
   t.second = clock.second;
@@ -49,8 +51,8 @@ FtpMethod ftpMethodRule(std::wstring_view method) {
     method.remove_prefix(bracket + 1);
     lineReport(0, L"truncate FTP csMethod='%s'", method);
   }
-  if (text::equalsNoCase(method, L"sent")) return {true, true};
-  if (text::equalsNoCase(method, L"created")) return {true, false};
+  if (text::equalsNoCase(method, L"sent"sv)) return {true, true};
+  if (text::equalsNoCase(method, L"created"sv)) return {true, false};
   lineReport(0, L"csMethod != 'sent' and csMethod != 'created' - skip");
   return {};
 }
@@ -64,18 +66,19 @@ std::wstring_view httpHostText(std::wstring_view csHost, std::wstring_view refer
 bool namesNoHost(std::wstring_view hostText) { return isEmptyValue(hostText) || looksLikeIPAddress(hostText); }
 
 std::wstring_view hostNameOf(std::wstring_view text, bool directoryHasDomain) {
-  if (startsWithNoCase(text, L"http://"))
+  if (startsWithNoCase(text, L"http://"sv))
     text.remove_prefix(7);
-  else if (startsWithNoCase(text, L"https://"))
+  else if (startsWithNoCase(text, L"https://"sv))
     text.remove_prefix(8);
   if (!text.empty() && text.front() == L'/') {
     if (directoryHasDomain) return {};
     text.remove_prefix(1);
   }
-  text = text.substr(0, text.find_first_of(L"\\/"));
-  return text.substr(0, text.find(L':'));
+  size_t end = 0;
+  while (end < text.size() && text[end] != L'\\' && text[end] != L'/' && text[end] != L':') ++end;
+  return text.substr(0, end);
 }
 
 std::wstring_view withoutWww(std::wstring_view host) {
-  return startsWithNoCase(host, L"www.") ? host.substr(4) : host;
+  return startsWithNoCase(host, L"www."sv) ? host.substr(4) : host;
 }

@@ -31,21 +31,39 @@ TrafficAccounting::TrafficAccounting(const DomainMap& domains, const DomainNameM
       maximizeConcurrency_(maximizeConcurrency),
       forcedStart_(std::move(forcedStart)) {}
 
-DomainInfo* TrafficAccounting::domainNamed(const std::wstring& name) {
-  if (lastDomain_ && name == lastName_) return lastDomain_;
-  text::assignLower(name, lastName_);
-  lastDomain_ = nullptr;
-  auto id = domainNames_.find(lastName_);
-  if (id == domainNames_.end()) return nullptr;
-  auto found = domains_.find(id->second);
-  if (found != domains_.end()) lastDomain_ = found->second.get();
+DomainInfo* TrafficAccounting::domainNamed(const std::wstring& name, DomainLines*& lines) {
+  if (!lastDomain_ || name != lastName_) {
+    text::assignLower(name, lastName_);
+    lastDomain_ = nullptr;
+    auto id = domainNames_.find(lastName_);
+    if (id == domainNames_.end()) return nullptr;
+    auto found = domains_.find(id->second);
+    if (found == domains_.end()) return nullptr;
+    lastDomain_ = found->second.get();
+    lastLines_ = &lines_[lastDomain_];
+  }
+  lines = lastLines_;
   return lastDomain_;
+}
+
+statistics::LogForAnalyser* TrafficAccounting::writerOf(DomainLines& lines, const std::wstring& domain,
+                                                        const std::wstring& host) {
+  if (!writers_ || lines.withoutWriter) return nullptr;
+  for (const auto& [site, writer] : lines.writers)
+    if (site == host) return writer;
+  statistics::LogForAnalyser* writer = writers_->getAnalyserWriter(domain, host);
+  if (writer)
+    lines.writers.emplace_back(host, writer);
+  else
+    lines.withoutWriter = true;
+  return writer;
 }
 
 void TrafficAccounting::processLogLine(const VDateTime& time, int logType, const W3CRecord& record,
                                        const std::wstring& domain, const std::wstring& host,
                                        const std::wstring& logFile) {
-  DomainInfo* info = domainNamed(domain);
+  DomainLines* lines = nullptr;
+  DomainInfo* info = domainNamed(domain, lines);
   if (!info) return;
   if (!info->trafficLocked() && !info->tryLock(maximizeConcurrency_)) return;
   const bool http = logType == logtype::kHttp;
@@ -54,7 +72,7 @@ void TrafficAccounting::processLogLine(const VDateTime& time, int logType, const
   info->loadLogWindows(http, !http, forcedStart_);
   if (!(info->getStartLogTime(logType) <= time && time < info->getEndLogTime(logType))) return;
   try {
-    statistics::LogForAnalyser* writer = writers_ ? writers_->getAnalyserWriter(domain, host) : nullptr;
+    statistics::LogForAnalyser* writer = writerOf(*lines, domain, host);
     if (writer) writer->checkLogFile(logType);
     if (http)
       processHTTPLogLine(time, logType, record, domain, host, logFile, *info, writer);
@@ -77,7 +95,7 @@ void TrafficAccounting::addBytes(DomainInfo& info, int logType, const VDateTime&
 void TrafficAccounting::handToModules(const VDateTime& time, int kind, const W3CRecord& record,
                                       const std::wstring& domain, const std::wstring& host,
                                       const std::wstring& logFile, const DomainInfo& info) {
-  if (!modules_) return;
+  if (!modules_ || !modules_->takesLines()) return;
   std::wstring_view document;
   if (auto found = documents_.find(host); found != documents_.end()) document = found->second;
   if (document.empty()) document = L"index.html";
@@ -89,7 +107,8 @@ void TrafficAccounting::processHTTPLogLine(const VDateTime& time, int logType, c
                                            const std::wstring& logFile, DomainInfo& info,
                                            statistics::LogForAnalyser* writer) {
   try {
-    if (info.trafficLocked()) ++pageHits_[&info][time.date()];
+    // lastLines_ is the record of `info`: processLogLine has just looked the domain up.
+    if (info.trafficLocked()) ++lastLines_->pageHits[time.date()];
     addBytes(info, logType, time, record);
     if (writer) writer->processHTTPLogLine(time, logType, record);
     handToModules(time, moduleLineKind(logType), record, domain, host, logFile, info);
@@ -117,9 +136,9 @@ void TrafficAccounting::processFTPLogLine(const VDateTime& time, int logType, co
 DayCounts TrafficAccounting::pageHitsOf(const std::vector<const DomainInfo*>& domains) const {
   DayCounts sum;
   for (const DomainInfo* domain : domains) {
-    auto found = pageHits_.find(domain);
-    if (found == pageHits_.end()) continue;
-    for (const auto& [day, hits] : found->second) sum[day] += hits;
+    auto found = lines_.find(domain);
+    if (found == lines_.end()) continue;
+    for (const auto& [day, hits] : found->second.pageHits) sum[day] += hits;
   }
   return sum;
 }

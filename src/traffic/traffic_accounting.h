@@ -66,8 +66,17 @@ class TrafficAccounting {
   void processFTPLogLine(const VDateTime& time, int logType, const W3CRecord& record, const std::wstring& domain,
                          const std::wstring& host, const std::wstring& logFile, DomainInfo& info,
                          statistics::LogForAnalyser* writer);
-  // The selected domain of a lower-cased name, or null.
-  DomainInfo* domainNamed(const std::wstring& name);
+  // What the run keeps per counted domain: its page hits, and whether it has analyser
+  // writers at all (a domain without a generator has none for any host).
+  struct DomainLines {
+    DayCounts pageHits;
+    bool withoutWriter = false;
+    // The writers of the hosts seen so far (a domain has few sites).
+    std::vector<std::pair<std::wstring, statistics::LogForAnalyser*>> writers;
+  };
+  // The selected domain of a lower-cased name, or null; `lines` receives its record.
+  DomainInfo* domainNamed(const std::wstring& name, DomainLines*& lines);
+  statistics::LogForAnalyser* writerOf(DomainLines& lines, const std::wstring& domain, const std::wstring& host);
   void addBytes(DomainInfo& info, int logType, const VDateTime& time, const W3CRecord& record);
   void handToModules(const VDateTime& time, int kind, const W3CRecord& record, const std::wstring& domain,
                      const std::wstring& host, const std::wstring& logFile, const DomainInfo& info);
@@ -80,10 +89,11 @@ class TrafficAccounting {
   AnalyserWriters* writers_ = nullptr;
   WebModuleSet* modules_ = nullptr;
 
-  std::unordered_map<const DomainInfo*, DayCounts> pageHits_;
+  std::unordered_map<const DomainInfo*, DomainLines> lines_;
   static constexpr std::array<std::wstring_view, 3> kByteFields = {L"sc-bytes", L"cs-bytes", L"cs-method"};
   W3CFieldHandles<3> fields_{kByteFields};
   // The last name asked and its record, so that a run of lines of one domain looks it up once.
   std::wstring lastName_;
   DomainInfo* lastDomain_ = nullptr;
+  DomainLines* lastLines_ = nullptr;
 };

@@ -101,7 +101,7 @@ using FieldHandles = W3CFieldHandles<N>;
 
 // The value of a field, unless it is empty or "-": then `fallback`.
 inline std::wstring_view valueOr(std::wstring_view value, std::wstring_view fallback) {
-  return value.empty() || value == L"-" ? fallback : value;
+  return value.empty() || value == std::wstring_view(L"-", 1) ? fallback : value;
 }
 // Appends `value` in decimal, padded with zeros to `width` digits.
 void appendNumber(std::wstring& out, int value, int width);

@@ -46,6 +46,9 @@ class WebModuleSet {
   // failure leaves the loop and passes to the caller.
   void finish();
 
+  // False once it is known that no module is configured: callers may then skip preparing
+  // a line for processLogLine.
+  bool takesLines() const { return anyModule_; }
   size_t keyCount() const { return keys_.size(); }
   Statistics::ModuleFactory& factory() const { return *factory_; }
 
