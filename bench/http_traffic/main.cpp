@@ -28,21 +28,11 @@
 #include "testing/controlpanel_schema.h"
 #include "testing/service_process.h"
 #include "testing/temp_dir.h"
+#include "../deterministic_random.h"
 
 namespace {
 
 constexpr int kDomains = 100;
-
-class Random {
- public:
-  unsigned next(unsigned bound) {
-    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<unsigned>(state_ >> 33) % bound;
-  }
-
- private:
-  unsigned long long state_ = 20080229;
-};
 
 std::string domainName(int id) { return "domain" + std::to_string(id) + ".example"; }
 

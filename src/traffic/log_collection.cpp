@@ -1,5 +1,6 @@
 // Log collection, second half: the walk over the registered directories, the choice of
 // files, and the two reading loops with the rules each line passes before it is counted.
+#include "platform/files/vfile.h"
 #include "platform/files/vfilefinder.h"
 #include "platform/files/vfilename.h"
 #include "platform/report/guard.h"
@@ -25,7 +26,8 @@ bool isZipFile(const std::wstring& name) { return text::equalsNoCase(VFileName::
 }  // namespace
 
 void LogCollector::collectLogDirectories(const LogDirectoryMap& directories) {
-  for (const auto& [key, directory] : directories) {
+  for (const auto& entry : directories) {
+    const LogDirectory& directory = entry.second;
     guard::reportUnlessCancelled(
         3, VCTX(L"Collect logs of directory " + directory.path, "statistics::collectLogDirectories"),
         [&] { collectDirectory(directory); });
@@ -63,10 +65,14 @@ void LogCollector::collectLog(const std::wstring& path, int logType, const std::
       vreport(0, L"%s(%d): Collect log", path, logType);
     else
       vreport(0, L"%s(%d): Collect domain %s log", path, logType, host);
+    const int64_t sizeAtStart = VFile::status(path).size;
     if (logType != logtype::kHttp && settings_.servUServer)
       servuCollectLog(path, domain, host);
     else
       genericCollectLog(path, logType, domain, host);
+    // A file cut while it was read ends early, as its end would: say so, for its lost end.
+    if (VFile::status(path).size < sizeAtStart)
+      vreport(1, L"The log file %s became shorter while it was read: the lines after the cut were not read", path);
   });
 }
 

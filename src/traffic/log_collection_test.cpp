@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <cstring>
 #include <set>
 
 #include "app/task_set.h"
@@ -19,6 +20,7 @@
 #include "testing/fake_exec_settings.h"
 #include "testing/log_recorder.h"
 #include "testing/temp_dir.h"
+#include "traffic/log_byte_source.h"
 #include "webstat/analyser_writers.h"
 #include "webstat/web_module_host.h"
 #include "webstat/web_module_set.h"
@@ -287,6 +289,64 @@ TYPED_TEST(LogCollection, FtpLinesOfBothServersGoToTheLoginsDomainOrTheAnonymous
   this->collect();
   EXPECT_EQ(this->totals(1, logtype::kFtp), "4096/0/1");
   EXPECT_EQ(this->totals(2, logtype::kAnonymousFtp), "0/10/1");
+}
+
+// An analyser writer that changes the log file under the reader at the first line it gets.
+class FileChanger : public statistics::LogForAnalyser {
+ public:
+  FileChanger(std::string path, long keep, std::string append)
+      : LogForAnalyser(L"alpha.com", L"alpha.com", L""), path_(std::move(path)), keep_(keep), append_(std::move(append)) {}
+  void processHTTPLogLine(const VDateTime&, int, const W3CRecord&) override {
+    if (lines_++ > 0) return;
+    if (keep_ >= 0) {
+      ASSERT_EQ(truncate(path_.c_str(), keep_), 0);
+    }
+    if (!append_.empty()) writeFile(path_, readFile(path_) + append_);
+  }
+  void processFTPLogLine(const VDateTime&, int, const W3CRecord&, bool) override {}
+  void checkLogFile(int) override {}
+  void run(int) override {}
+
+ private:
+  std::string path_;
+  long keep_;
+  std::string append_;
+  int lines_ = 0;
+};
+
+TYPED_TEST(LogCollection, AFileThatGrowsOrShrinksUnderTheReaderEndsItsReadingCleanly) {
+  // Larger than the reader's buffer, so that it reads again after the change.
+  std::string log = kFields;
+  while (log.size() < 3 * LogByteSource::kBufferSize) log += line("-", "-", "-", 1);
+  const long lines = static_cast<long>((log.size() - std::strlen(kFields)) / line("-", "-", "-", 1).size());
+  const std::string path = this->site_(2) + "/ex.log";
+  const struct {
+    const char* name;
+    long keep;  // bytes left by the cut, or -1
+    long appended;
+    bool reported;
+  } cases[] = {{"cut to nothing", 0, 0, true}, {"cut in a line", 300001, 0, true}, {"grown", -1, 500, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(path, log);
+    std::string more;
+    for (long i = 0; i < c.appended; ++i) more += line("-", "-", "-", 1);
+    AnalyserWriters writers(this->names_, AnalyserWriters::webstatFromDatabase(this->db()), {});
+    writers.adopt(L"alpha.com", std::make_unique<FileChanger>(path, c.keep, more));
+    LogRecorder recorder;
+    this->collect(&writers);
+    long counted = 0;
+    for (const auto& [day, counts] : this->domain(1).traffic(logtype::kHttp)) counted += counts[0];
+    if (c.reported) {
+      EXPECT_GT(counted, 0);
+      EXPECT_LT(counted, lines);
+    } else {
+      EXPECT_EQ(counted, lines + c.appended);
+    }
+    bool reported = false;
+    for (const LoggedMessage& m : recorder.take()) reported |= m.level == 1 && m.text.find(L"became shorter") != std::wstring::npos;
+    EXPECT_EQ(reported, c.reported);
+  }
 }
 
 TYPED_TEST(LogCollection, AWarmRunAllocatesNothingPerLine) {

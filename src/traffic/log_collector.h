@@ -92,7 +92,8 @@ class LogCollector {
   // directory's domain and host are empty for a shared directory. Reports "%s(%d): Collect
   // log" or "%s(%d): Collect domain %s log" at level 0. A failure of the file is reported
   // at level 1 under "Unable to process log file: <path>" (operation
-  // "statistics::collectLog"); a cancellation passes on.
+  // "statistics::collectLog"); a cancellation passes on. A file that grows while it is read
+  // is read to its new end; one that becomes shorter ends early, reported at level 1.
   void collectLog(const std::wstring& path, int logType, const std::wstring& domain, const std::wstring& host);
 
   // The W3C reading loop: per line the date check, the site-preview filter, FTP (method

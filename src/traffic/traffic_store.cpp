@@ -82,13 +82,14 @@ std::vector<const DomainInfo*> saveTrafficData2DB(CDRDatabase& db, const DomainM
   const bool ftpWindow = first <= logtype::kFtp && logtype::kAnonymousFtp <= last;
   const std::wstring providerName = configuredProviderName(db.settings());
   std::vector<const DomainInfo*> saved;
-  for (const auto& [id, domain] : range) {
+  for (const auto& entry : range) {
+    const DomainInfo* domain = entry.second.get();
     if (lockedOnly && !domain->trafficLocked()) continue;
     const bool committed =
         guard::report(3, VCTX(L"Save domain " + domain->name() + L" traffic", "statistics::saveTrafficData2DB"),
                       [&] { saveDomainTraffic(db, *domain, first, last, providerName); });
     if (!committed) continue;
-    saved.push_back(domain.get());
+    saved.push_back(domain);
     guard::report(3, VCTX(L"Save domain " + domain->name() + L" status", "statistics::saveTrafficData2DB"),
                   [&] { domain->saveLogWindows(httpWindow, ftpWindow); });
   }
