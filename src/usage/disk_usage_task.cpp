@@ -30,7 +30,7 @@ void calculateDomainsDiskSpace(CDRDatabase& db, const DomainMap& domains, DiskUs
   DiskSpaceCalculator calculator(db, std::move(sources));
   for (const auto& entry : domains) {
     const std::wstring& id = entry.first;
-    DomainInfo* domain = entry.second.get();
+    const DomainInfo* domain = entry.second.get();
     const ContextRecord context{L"Calculate domain " + domain->name() + L" disk space", "statistics::start", __LINE__};
     guard::report(3, context, [&] {
       BusinessLock::RegistryLock lock(
