@@ -108,9 +108,9 @@ void addMailTraffic(const mailmng::MailDomainMap& answer, DomainMap& domains, co
 }
 
 void addSentMessages(const mailmng::SentMessagesMap& answer, const VDateTime& start, const VDateTime& end,
-                     MailMessagesByDay& out) {
+                     DayCounts& out) {
   const DayRange range(start, end);
-  MailMessagesByDay sums = out;
+  DayCounts sums = out;
   for (const auto& [d, count] : answer) {
     VDateTime day = range.check(d, L"the sent messages");
     checkAmount(count, d, L"the sent messages");
@@ -154,7 +154,7 @@ void storeMailTrafficWindow(const VDateTime& end) {
 }
 
 MailTraffic processMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, const std::wstring& forcedStart,
-                               MailMessagesByDay& sentMessages, const mailmng::ProviderSource& source) {
+                               DayCounts& sentMessages, const mailmng::ProviderSource& source) {
   MailTraffic result;
   vreport(0, L"Collect mail logs");
   result.calculated = guard::report(3, ContextRecord{L"Calculate mail traffic", kOperation, __LINE__}, [&] {

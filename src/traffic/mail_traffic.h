@@ -13,11 +13,9 @@
 #include "cadro/mail_provider.h"
 #include "platform/dates/vdatetime.h"
 #include "traffic/mail_provider_loader.h"
+#include "traffic/traffic_store.h"
 
 class CDRDatabase;
-
-// Messages sent by the whole mail server, by day (a date-only VDateTime).
-using MailMessagesByDay = std::map<VDateTime, int64_t>;
 
 // What one calculation gives the mail traffic step.
 struct MailTraffic {
@@ -38,12 +36,12 @@ struct MailTraffic {
 // lifetime passed on to the domain query) and a provider from `source` (its failure with
 // the record "Load mail provider"), asks it for the traffic from mailTrafficPeriodStart to
 // now (UTC, whole seconds) of each domain whose mail service status is 0, and adds the
-// answer (addMailTraffic). The sent messages go to `sentMessages`. Any failure is reported
+// answer (addMailTraffic). The server's sent messages by day go to `sentMessages`. Any failure is reported
 // at level 3 as "Calculate mail traffic" (operation "statistics::processMailTraffic") and
 // leaves the result empty and not calculated, `sentMessages` unchanged. The provider is
 // released in every case.
 MailTraffic processMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, const std::wstring& forcedStart,
-                               MailMessagesByDay& sentMessages,
+                               DayCounts& sentMessages,
                                const mailmng::ProviderSource& source = mailmng::standardProviderSource());
 
 // The start of the period: `forcedStart` when not empty, else "LastMailTrafficCalculation",
@@ -73,7 +71,7 @@ void addMailTraffic(const mailmng::MailDomainMap& answer, DomainMap& domains, co
 // The sent messages of the answer by day, checked as addMailTraffic checks days and amounts,
 // added to `out` (all or nothing).
 void addSentMessages(const mailmng::SentMessagesMap& answer, const VDateTime& start, const VDateTime& end,
-                     MailMessagesByDay& out);
+                     DayCounts& out);
 
 // The paths of `files` that name a regular file itself (not a symbolic link) by an absolute
 // path without "." or ".." parts; the others are reported at level 1 and left out.

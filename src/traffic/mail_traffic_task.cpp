@@ -4,6 +4,21 @@
 #include "platform/registry/registry.h"
 #include "platform/report/log_manager.h"
 
+MailTrafficStore MailTrafficStore::standard(CDRDatabase& db) {
+  MailTrafficStore store;
+  store.saveTraffic = [&db](DomainMap& domains) {
+    return !saveTrafficData2DB(db, domains, logtype::kSmtpIn, logtype::kPop, false).empty() || domains.empty();
+  };
+  store.saveMessages = [&db](const DayCounts& sent) { saveMailMessagesData2DB(db, sent); };
+  return store;
+}
+
+void calculateMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, const std::wstring& forcedStart,
+                          std::vector<std::wstring>& finishedFiles) {
+  calculateMailTraffic(db, statisticsLifetime, forcedStart, finishedFiles, MailTrafficStore::standard(db),
+                       mailmng::standardProviderSource());
+}
+
 void calculateMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, const std::wstring& forcedStart,
                           std::vector<std::wstring>& finishedFiles, const MailTrafficStore& store,
                           const mailmng::ProviderSource& source) {
@@ -12,7 +27,7 @@ void calculateMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, const std
       BusinessLock::kBusinessLockMutex);
   lock.lock();
 
-  MailMessagesByDay sentMessages;
+  DayCounts sentMessages;
   MailTraffic traffic = processMailTraffic(db, statisticsLifetime, forcedStart, sentMessages, source);
   const bool taken = store.saveTraffic(traffic.domains);
   traffic.domains.clear();

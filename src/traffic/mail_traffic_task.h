@@ -18,10 +18,10 @@ struct MailTrafficStore {
   // were domains and the save of every one of them failed.
   std::function<bool(DomainMap&)> saveTraffic;
   // The sent messages by day into MailMessagesStat.
-  std::function<void(const MailMessagesByDay&)> saveMessages;
+  std::function<void(const DayCounts&)> saveMessages;
 
-  // The traffic storage of the program.
-  static MailTrafficStore standard();
+  // The traffic storage of the program on `db` (which must outlive the store).
+  static MailTrafficStore standard(CDRDatabase& db);
 };
 
 // Takes the task lock (a lock held by another live run raises "Object has been already
@@ -36,6 +36,8 @@ struct MailTrafficStore {
 // is given back at the end (a failure to do so is ignored) or, when a failure leaves the
 // step, by its owner.
 void calculateMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, const std::wstring& forcedStart,
-                          std::vector<std::wstring>& finishedFiles,
-                          const MailTrafficStore& store = MailTrafficStore::standard(),
-                          const mailmng::ProviderSource& source = mailmng::standardProviderSource());
+                          std::vector<std::wstring>& finishedFiles, const MailTrafficStore& store,
+                          const mailmng::ProviderSource& source);
+// The same with the program's traffic storage on `db` and its provider.
+void calculateMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, const std::wstring& forcedStart,
+                          std::vector<std::wstring>& finishedFiles);

@@ -78,7 +78,7 @@ class MailTrafficTest : public ControlPanelTestDatabase<Engine> {
     return processMailTraffic(db(), 3, forcedStart, sent_, MailProviderScript::source());
   }
 
-  MailMessagesByDay sent_;
+  DayCounts sent_;
 };
 
 }  // namespace
@@ -121,7 +121,7 @@ TYPED_TEST(MailTrafficTest, TheAnswerIsAddedToTheAskedDomainsOnly) {
     EXPECT_TRUE(traffic.domains.at(L"3")->traffic(type).empty());
   EXPECT_EQ(traffic.domains.count(L"4"), 0u);
 
-  EXPECT_EQ(this->sent_, (MailMessagesByDay{{VDateTime(2024, 3, 1), 5}, {VDateTime(2024, 3, 2), 6}}));
+  EXPECT_EQ(this->sent_, (DayCounts{{VDateTime(2024, 3, 1), 5}, {VDateTime(2024, 3, 2), 6}}));
   EXPECT_EQ(traffic.finishedFiles, std::vector<std::wstring>{text::fromUtf8(log)});
 
   // Asked: the domains with mail on, from the forced start to now; released afterwards.
@@ -226,7 +226,7 @@ TYPED_TEST(MailTrafficTest, TheStepStoresTheEndOnlyWhenTheTrafficIsStored) {
         if (!domain->traffic(logtype::kSmtpIn).empty()) domainsSaved.push_back(domain->name());
       return c.databaseTakesIt;
     };
-    store.saveMessages = [&](const MailMessagesByDay& sent) { messagesSaved = !sent.empty(); };
+    store.saveMessages = [&](const DayCounts& sent) { messagesSaved = !sent.empty(); };
     std::vector<std::wstring> files{L"/earlier/file"};
 
     calculateMailTraffic(this->db(), 3, L"", files, store, MailProviderScript::source());
@@ -246,7 +246,7 @@ TYPED_TEST(MailTrafficTest, TheStepStoresTheEndOnlyWhenTheTrafficIsStored) {
   // Another live run holds the task: nothing is asked, nothing stored.
   registry::write(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"MailTrafficLockStatus", static_cast<uint32_t>(getppid()));
   std::vector<std::wstring> files;
-  MailTrafficStore store{[](DomainMap&) { return true; }, [](const MailMessagesByDay&) {}};
+  MailTrafficStore store{[](DomainMap&) { return true; }, [](const DayCounts&) {}};
   EXPECT_THROW(calculateMailTraffic(this->db(), 3, L"", files, store, MailProviderScript::source()),
                BusinessLock::LockException);
   EXPECT_TRUE(script.takeCalls().empty());

@@ -9,7 +9,9 @@
 void calculateDomainsMailBoxUsage(CDRDatabase& db, const DomainMap& domains, mailmng::ProviderSource source) {
   // One calculator for the whole run: it keeps the run's one notice.
   MailBoxUsageCalculator calculator(db, std::move(source));
-  for (const auto& [id, domain] : domains) {
+  for (const auto& entry : domains) {
+    const std::wstring& id = entry.first;
+    const DomainInfo* domain = entry.second.get();
     const ContextRecord context{L"Calculate domain " + domain->name() + L" mailbox usage", "statistics::start",
                                 __LINE__};
     guard::report(3, context, [&] {
