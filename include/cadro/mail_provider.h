@@ -49,7 +49,10 @@ struct Day {
 };
 
 // A moment in UTC, to the second. All fields zero is "the beginning of time": the first
-// calculation asks for everything the server still has.
+// calculation asks for everything the server still has. A start given on the program's
+// command line may be incomplete ("--from-date=2024" has month and day 0) or out of range:
+// order moments field by field, year first, as the program does, and such a start still
+// marks where the period begins.
 struct Moment {
   int32_t year = 0;
   int32_t month = 0;

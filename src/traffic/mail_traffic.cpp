@@ -139,10 +139,9 @@ VDateTime mailTrafficPeriodStart(const std::wstring& forcedStart) {
   std::wstring text = forcedStart;
   for (const wchar_t* name : {L"LastMailTrafficCalculation", L"LastStatisticsRun"})
     if (text.empty()) registry::lookup(HKEY_LOCAL_MACHINE, registry::kConfigKey, name, text, REG_SZ, 0);
-  if (text.empty()) return VDateTime();
-  VDateTime start = VDateTime::parse(text, L"YMDhms");
-  if (!start.isValid()) throw vexception(L"Invalid start of the mail traffic period '" + text + L"'");
-  return start;
+  // Like the web and FTP windows, an incomplete text ("2024") gives a start that is no
+  // calendar moment but still orders field by field.
+  return VDateTime::parse(text, L"YMDhms");
 }
 
 void storeMailTrafficWindow(const VDateTime& end) {

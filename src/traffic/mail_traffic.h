@@ -46,8 +46,8 @@ MailTraffic processMailTraffic(CDRDatabase& db, int32_t statisticsLifetime, cons
 
 // The start of the period: `forcedStart` when not empty, else "LastMailTrafficCalculation",
 // else "LastStatisticsRun" (both under the configuration key), read with the letters
-// "YMDhms"; the zero value when all are empty. A text that gives no valid moment raises
-// "Invalid start of the mail traffic period '<text>'".
+// "YMDhms"; the zero value when all are empty. An incomplete text gives the fields it has
+// (see VDateTime::parse), which still order field by field.
 VDateTime mailTrafficPeriodStart(const std::wstring& forcedStart);
 
 // Stores `end` as "LastMailTrafficCalculation" (registry form); raises the registry's error
