@@ -82,6 +82,8 @@ void EndToEnd::writeServiceConfig(const std::map<std::string, std::string>& extr
   settings["PRODUCT_ROOT_D"] = productRoot();
   settings["HTTPD_VHOSTS_D"] = file("vhosts");
   settings["CATALINA_HOME"] = file("tomcat");
+  // The tests' mail provider: an empty mail server unless a run hands it a script.
+  settings["MAIL_PROVIDERW_DLL"] = CADRO_TEST_MAIL_PROVIDER;
   for (const auto& [k, v] : settings_) settings[k] = v;
   for (const auto& [k, v] : extraSettings) settings[k] = v;
   std::ostringstream ini;
@@ -106,6 +108,14 @@ ProcessResult EndToEnd::run(const std::vector<std::string>& args, const std::map
   return runProcess(binaryPath("statistics"), args, all,
                     {"CADRO_DB_HOST", "CADRO_DB_LOGIN", "CADRO_DB_NAME", "CADRO_DB_PASSWD", "CADRO_DB_PORT",
                      "CADRO_DB_SOCK", "MYSQL_UNIX_PORT"});
+}
+
+std::wstring EndToEnd::values(const std::wstring& sql) {
+  VRecordSet rows = db().query(sql);
+  std::wstring out;
+  while (rows.next())
+    for (int i = 0; i < rows.fieldCount(); ++i) out += (out.empty() ? L"" : L" ") + rows.get(i);
+  return out;
 }
 
 std::string EndToEnd::eventLog() const {

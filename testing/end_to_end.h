@@ -56,10 +56,15 @@ class EndToEnd {
   const std::string& root() const { return root_.path(); }
   std::string file(const std::string& relative) const { return root_.file(relative); }
   IDatabaseProvider& db() { return database_->provider(); }
+  // Every value of every row of `sql`, in order, separated by one blank: a whole answer to
+  // compare with one text.
+  std::wstring values(const std::wstring& sql);
   // The product root the service reports (PRODUCT_ROOT_D), created under the system root.
   std::string productRoot() const { return root_.file("product"); }
   // The service also reports HTTPD_VHOSTS_D as file("vhosts") and CATALINA_HOME as
-  // file("tomcat"); neither directory is created.
+  // file("tomcat"); neither directory is created. MAIL_PROVIDERW_DLL names the tests' mail
+  // provider (testing/mail_provider/), which answers from the script named by the run's
+  // CADRO_TEST_MAIL_PROVIDER_SCRIPT and is an empty mail server without one.
 
   // Runs build/bin/statistics with `args` in this system root.
   ProcessResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});

@@ -82,7 +82,8 @@ TEST_P(RunSequence, ProcessDomainsAndMask) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(selected(e2e_->eventLog()), (std::set<std::string>{"100(hundred.com)", "9(nine.com)"}));
   writeFile(e2e_->file("eventlog/Cadro.log"), "");
-  r = e2e_->run({"--process-domain-mask=%n%.com", "--skip-domains=nine.com"});
+  // (Mail traffic, which covers every domain, is left out: its own domain query would be seen.)
+  r = e2e_->run({"--process-domain-mask=%n%.com", "--skip-domains=nine.com", "--disk-usage"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(selected(e2e_->eventLog()), (std::set<std::string>{"10(ten.com)", "100(hundred.com)"}));
 }

@@ -15,10 +15,12 @@
 #include "platform/registry/registry.h"
 #include "platform/text/text_codec.h"
 #include "traffic/domain_state_cleanup.h"
+#include "traffic/mail_traffic_task.h"
 #include "traffic/traffic_task.h"
 #include "usage/disk_usage_task.h"
 #include "usage/limit_check.h"
 #include "usage/limit_events.h"
+#include "usage/mailbox_usage_task.h"
 #include "webstat/analyser_writers.h"
 
 namespace {
@@ -61,11 +63,20 @@ int statistics::start(Args args) {
   if (taskSet_ & kTrafficTasks)
     guard::report(3, taskContext(L"Calculate domain(s) traffic", __LINE__), [&] { calculateDomainsTraffic(); });
 
-  // >>> Mail traffic: under "MailTrafficLockStatus", wrapped in "Calculate mail domain(s)
-  // traffic", stored with saveTrafficData2DB (types 3..5) and saveMailMessagesData2DB.
+  // Mail traffic covers every domain, whatever the selection. The mail logs the provider
+  // is done with are saved like the other logs when a directory for them is set.
+  if (taskSet_ & tasks::kMailTraffic) {
+    guard::report(3, taskContext(L"Calculate mail domain(s) traffic", __LINE__), [&] {
+      std::vector<std::wstring>& finished = saveMailDirectory_.empty() ? files_.deleteList : files_.mailSaveList;
+      calculateMailTraffic(CDRDatabase::shared(), statisticsLifetime_, forcedStart_, finished);
+    });
+  }
 
-  // Mailbox usage and disk usage each run their loop under this one context.
+  // Mailbox usage and disk usage each run their loop under this one context; disk usage
+  // sums the mailbox sizes just measured.
   const ContextRecord diskSpaceContext = taskContext(L"Calculate domain(s) disk space", __LINE__);
+  if (taskSet_ & (tasks::kMailboxUsage | tasks::kDiskUsage))
+    guard::report(3, diskSpaceContext, [&] { calculateDomainsMailBoxUsage(CDRDatabase::shared(), domains_); });
   if (taskSet_ & tasks::kDiskUsage)
     guard::report(3, diskSpaceContext, [&] { calculateDomainsDiskSpace(CDRDatabase::shared(), domains_); });
 

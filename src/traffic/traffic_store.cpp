@@ -26,6 +26,15 @@ const std::wstring& numericId(const std::wstring& id) {
   return id;
 }
 
+// The stored amount plus the new one; a sum beyond 64 bits fails the store instead of
+// wrapping into a negative amount (outside counters, a mail provider's for one, may be huge).
+int64_t addedAmount(int64_t stored, int64_t amount, const wchar_t* column, const std::wstring& dayText) {
+  int64_t sum = 0;
+  if (__builtin_add_overflow(stored, amount, &sum))
+    throw vexception(vformat(L"The %s of %s would exceed a 64-bit counter", column, dayText));
+  return sum;
+}
+
 void addDayTraffic(CDRDatabase& db, const std::wstring& id, const LogTypeColumns& columns, const VDateTime& day,
                    const std::array<int64_t, 2>& counts, const std::wstring& providerName) {
   const std::wstring dayText = day.toSqlDateText();
@@ -43,7 +52,8 @@ void addDayTraffic(CDRDatabase& db, const std::wstring& id, const LogTypeColumns
   const int64_t storedIn = wcrt::wtoi64(rows.get(0));
   const int64_t storedOut = wcrt::wtoi64(rows.get(1));
   db.executeFormat(L"update DomainsTraffic    set %s=%I64d, %s=%I64d    where `date`=%s and dom_id=%s",
-                   columns.inColumn, storedIn + in, columns.outColumn, storedOut + out, literal, id);
+                   columns.inColumn, addedAmount(storedIn, in, columns.inColumn, dayText), columns.outColumn,
+                   addedAmount(storedOut, out, columns.outColumn, dayText), literal, id);
 }
 
 void saveDomainTraffic(CDRDatabase& db, const DomainInfo& domain, int first, int last,
@@ -103,7 +113,8 @@ void saveDayCounter(CDRDatabase& db, const std::wstring& table, const std::wstri
   VRecordSet rows = db.queryFormat(L"SELECT `%s` from `%s` WHERE `date` = %s", column, table, literal);
   if (rows.next()) {
     const int64_t stored = wcrt::wtoi64(rows.get(0));
-    db.executeFormat(L"UPDATE `%s` SET `%s` = %I64d WHERE `date` = %s", table, column, stored + amount, literal);
+    db.executeFormat(L"UPDATE `%s` SET `%s` = %I64d WHERE `date` = %s", table, column,
+                     addedAmount(stored, amount, column.c_str(), dayText), literal);
   } else {
     db.executeFormat(L"INSERT INTO `%s` (`date`, `%s`) VALUES('%s', %I64d)", table, column, dayText, amount);
   }

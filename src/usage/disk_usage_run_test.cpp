@@ -26,13 +26,7 @@ class DiskUsageRun : public EndToEndTest {
     e2e_->addHostedDomain(100, L"hundred.com", 1, L"10.0.0.100");
   }
   void sql(const std::wstring& statement) { e2e_->db().execute(statement); }
-  std::wstring row(const std::wstring& statement) {
-    VRecordSet rows = e2e_->db().query(statement);
-    std::wstring out;
-    while (rows.next())
-      for (int i = 0; i < rows.fieldCount(); ++i) out += (out.empty() ? L"" : L" ") + rows.get(i);
-    return out;
-  }
+  std::wstring row(const std::wstring& statement) { return e2e_->values(statement); }
   uint32_t lockState(const std::wstring& id) {
     uint32_t state = 0;
     registry::lookup(HKEY_LOCAL_MACHINE, registry::domainKey(id), L"DiskUsageStatus", state, 0);
