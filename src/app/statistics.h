@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/domain_info.h"
 #include "app/vconsoleapp.h"
 #include "platform/dates/vdatetime.h"
+
+class CDRDatabase;
 
 class statistics : public vconsoleapp {
  public:
@@ -21,6 +24,17 @@ class statistics : public vconsoleapp {
   class LogForAnalyser;
   class LogForWebalizer;
   class LogForAWStats;
+
+  // Adds to `deleteList` every host configuration "awstats.<name>.conf" in the cgi-bin
+  // directory of the AWStats installation `awstatsDirectory` whose name is not one of the
+  // control panel's domains (the model and "awstats.conf" stay). Nothing when the
+  // directory is empty; a failure is reported at level 3 "Remove unused awstats configs".
+  static void cleanAWstats(CDRDatabase& db, const std::wstring& awstatsDirectory,
+                           std::vector<std::wstring>& deleteList);
+  // Moves the file `path` aside to `path` + a suffix of the thread and the time ("%d%d"),
+  // trying 16 suffixes while the name is taken, and returns the new path. Raises the OS
+  // error "Can't create backup file <path>" (operation "statistics::backupFile").
+  static std::wstring backupFile(const std::wstring& path);
 
   statistics() = default;
 
