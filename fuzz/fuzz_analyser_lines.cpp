@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t firstEnd = input.find('\n');
   const std::wstring header = text::fromUtf8(input.substr(0, firstEnd));
   auto names = W3CFieldNames::fromDirective(header);
-  const W3CTextDecoder decoder(text::NarrowCodec("UTF-8"));
+  const text::NarrowDecoder decoder(text::NarrowCodec("UTF-8"));
   statistics::LogForWebalizer webalizer(L"a.test", L"a.test", L"");
   statistics::LogForAWStats awstats(L"a.test", L"www.a.test", L"");
   statistics::LogForAnalyser* writers[] = {&webalizer, &awstats};

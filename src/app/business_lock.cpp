@@ -37,7 +37,8 @@ class MutexHold {
 
 bool processExists(unsigned long pid) {
   if (pid == 0 || pid > static_cast<unsigned long>(INT32_MAX)) return false;
-  if (::kill(static_cast<pid_t>(pid), 0) != 0) return false;
+  // EPERM: the process exists but belongs to another user, a holder as live as any.
+  if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
   // A zombie has ended; only its exit status waits for the parent.
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string content;

@@ -56,8 +56,9 @@ class RegistryOfflineLockStatus : public OfflineLockStatus<unsigned long> {
   std::wstring valueName_;
 };
 
-// True when a process with this identifier exists (kill(pid, 0) succeeds) and has not
-// ended (a zombie waiting for its parent counts as ended).
+// True when a process with this identifier exists (kill(pid, 0) succeeds, or fails only
+// for want of permission: another user's process) and has not ended (a zombie waiting for
+// its parent counts as ended).
 bool processExists(unsigned long pid);
 
 template <typename T, typename Status>

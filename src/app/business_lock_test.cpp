@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,11 +157,35 @@ TEST_F(BusinessLockTest, StateOfALiveUnrelatedProcessStaysLocked) {
   }
   // Once that process has ended (a zombie not yet reaped counts as ended), the lock is free.
   kill(child, SIGKILL);
-  usleep(100000);
+  siginfo_t ended {};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT), 0);  // ended, not reaped
   lock.lock();
   EXPECT_TRUE(lock.locked());
   int status;
   waitpid(child, &status, 0);
+}
+
+// A lock held by another user's process (kill(pid, 0) fails with EPERM) is held by a live
+// process: the process that asks as an ordinary user sees the superuser's process so.
+TEST(BusinessLockHolder, AProcessOfAnotherUserIsAlive) {
+  if (geteuid() != 0) {
+    struct stat init {};
+    if (stat("/proc/1", &init) != 0 || init.st_uid == geteuid()) GTEST_SKIP() << "no process of another user to ask about";
+    EXPECT_TRUE(BusinessLock::processExists(1));
+    return;
+  }
+  const pid_t parent = getpid();
+  pid_t child = fork();
+  if (child == 0) {
+    const uid_t nobody = 65534;
+    if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 || setresuid(nobody, nobody, nobody) != 0)
+      _exit(3);
+    _exit(BusinessLock::processExists(static_cast<unsigned long>(parent)) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "3: could not become another user; 1: the live process counted as dead";
 }
 
 TEST_F(BusinessLockTest, WrongValueTypeRaises) {

@@ -34,6 +34,9 @@ VADODatabaseProvider::~VADODatabaseProvider() = default;
 
 void VADODatabaseProvider::connect(const std::wstring& host, const std::wstring& database, const std::wstring& login,
                                    const std::wstring& password, int32_t, const std::wstring&) {
+  // Whatever happens below, the earlier connection is gone: a refused or failed connect
+  // must not leave the caller working on the database it meant to leave.
+  disconnect();
   host_ = host;
   database_ = database;
   login_ = login;
@@ -49,17 +52,21 @@ void VADODatabaseProvider::connect(const std::wstring& host, const std::wstring&
 }
 
 std::wstring VADODatabaseProvider::escape(const std::wstring& value) {
-  std::wstring singles;
-  singles.reserve(value.size());
-  for (wchar_t c : value) {
-    singles += c;
-    if (c == L'\'') singles += c;
-  }
+  // One pass: doubling the single quotes and then the double quotes gives the same text,
+  // and the quotes that close and reopen the literal around a NUL must stay single.
   std::wstring out;
-  out.reserve(singles.size());
-  for (wchar_t c : singles) {
+  out.reserve(value.size());
+  for (wchar_t c : value) {
+    if (c == L'\0') {
+      // The engines end a statement at a NUL, so the character is spelt as an expression
+      // joined to the text around it: 'a' + Chr(0) + 'b' reads back as the value.
+      out += L"' + ";
+      out += nulCharacterExpression();
+      out += L" + '";
+      continue;
+    }
     out += c;
-    if (c == L'"') out += c;
+    if (c == L'\'' || c == L'"') out += c;
   }
   return out;
 }

@@ -14,6 +14,7 @@ class VADODatabaseProvider : public IDatabaseProvider {
  public:
   ~VADODatabaseProvider() override;
 
+  // Closes any earlier connection first, so a failed connect leaves it not connected.
   // Remembers the host, database, login and password, builds connectionString(host,
   // database) (its own failures pass unchanged) and opens it with the login and password
   // (options unspecified, client-side cursors). The port and socket are not used. A failed
@@ -26,7 +27,9 @@ class VADODatabaseProvider : public IDatabaseProvider {
   bool ping() override { return true; }
   void disconnect() override { connection_.close(); }
   std::wstring version() override { return L"1.0"; }
-  // Every "'" doubled, then every double quote doubled.
+  // Every "'" doubled, then every double quote doubled. A NUL, which no statement can
+  // hold, closes the literal and joins nulCharacterExpression() to it ("a" NUL "b" becomes
+  // a' + Chr(0) + 'b on Jet), so that the quoted result still reads back as the value.
   std::wstring escape(const std::wstring& value) override;
   void useDatabase(const std::wstring& name) override;
   VRecordSet query(const std::wstring& sql) override;
@@ -54,6 +57,8 @@ class VADODatabaseProvider : public IDatabaseProvider {
   explicit VADODatabaseProvider(std::shared_ptr<const ado::EngineCatalog> catalog);
   // The statement in the engine's dialect.
   virtual std::wstring translate(const std::wstring& sql) const = 0;
+  // The engine's expression for the one-character text NUL.
+  virtual const wchar_t* nulCharacterExpression() const = 0;
 
  private:
   VADOConnection connection_;

@@ -17,17 +17,14 @@ CDRDatabase::CDRDatabase(std::unique_ptr<IDatabaseProvider> provider, ServiceSet
 
 CDRDatabase::~CDRDatabase() = default;
 
-void CDRDatabase::attempt(const std::wstring& host, const std::wstring& database, const std::wstring& login,
-                          const std::wstring& password, int32_t port, const std::wstring& socket) {
-  provider_->connect(host, database, login, password, port, socket);
-}
-
 void CDRDatabase::connect() {
   if (provider_->isConnected()) return;
   try {
     ConnectionSettings s = resolveConnectionSettings(L"", settings_);
-    attempt(s.host, s.database, s.login, s.password, s.port, s.socket);
+    provider_->connect(s.host, s.database, s.login, s.password, s.port, s.socket);
     return;
+  } catch (const VDatabase::UnsuitableServerException&) {
+    throw;  // every login reaches the same server
   } catch (...) {
     // Only the last attempt's failure reaches the caller; the earlier ones are kept in the
     // trace, where they explain why a fallback login was used.
@@ -42,7 +39,12 @@ void CDRDatabase::connect() {
   for (size_t i = 0;; ++i) {
     const Fallback& fallback = kFallbacks[i];
     try {
-      attempt(L"localhost", L"", fallback.login, fallback.password, 0, L"");
+      // Only a login whose password really is the one given may get in: the server letting
+      // the operating-system account in (database root over the socket, say) would make
+      // the program store the fallback's password over the operator's.
+      provider_->connectWithPasswordOnly(L"localhost", L"", fallback.login, fallback.password, 0, L"");
+    } catch (const VDatabase::UnsuitableServerException&) {
+      throw;
     } catch (...) {
       if (i + 1 == std::size(kFallbacks)) throw;
       guard::reportCurrent(0, VCTX(L"Connect with a fallback login", "CDRDatabase::connect"));

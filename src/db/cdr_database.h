@@ -30,9 +30,11 @@ class CDRDatabase {
 
   // Returns at once when connected. Otherwise resolves the settings and tries them, then
   // the fallback logins ("" / "", "root" / "", "admin" / "kvorn" on the engine's default
-  // host, port and socket). A fallback that connects has its password stored as "pwd" with
-  // the service (a failure to store it is ignored). Only the last attempt's failure
-  // propagates.
+  // host, port and socket), each admitted only by its password (never through the
+  // operating-system account). A fallback that connects has its password stored as "pwd"
+  // with the service (a failure to store it is ignored). Only the last attempt's failure
+  // propagates, except that a server unfit for the program
+  // (VDatabase::UnsuitableServerException) ends the chain at once.
   void connect();
 
   std::wstring escape(const std::wstring& value);
@@ -55,8 +57,10 @@ class CDRDatabase {
   // ---- Control-panel lookups (controlpanel_*.cpp)
   //
   // Domain and address identifiers are decimal text as the database returns them and go
-  // into the statements unquoted; names, logins and addresses placed between quotes are
-  // escaped. Statement failures are the provider's exceptions and propagate.
+  // into the statements as numbers: one that is not a decimal integer raises
+  // ArgumentException "Invalid identifier '...'". Names, logins and addresses placed
+  // between quotes are escaped. Statement failures are the provider's exceptions and
+  // propagate.
 
   // The control panel's setting `name` (table misc), or `defaultValue` when it is absent,
   // NULL or empty.
@@ -147,9 +151,6 @@ class CDRDatabase {
   };
 
  private:
-  void attempt(const std::wstring& host, const std::wstring& database, const std::wstring& login,
-               const std::wstring& password, int32_t port, const std::wstring& socket);
-
   ServiceSettings& settings_;
   std::unique_ptr<IDatabaseProvider> provider_;
 };

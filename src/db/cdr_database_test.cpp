@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/connection_settings.h"
 #include "db/mysql_provider.h"
@@ -17,8 +18,10 @@
 #include "testing/log_recorder.h"
 #include "testing/provider_test_engines.h"
 #include "testing/scoped_environment.h"
+#include "testing/stub_database_provider.h"
 
 using namespace testing_support;
+using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
 namespace {
@@ -102,6 +105,48 @@ TEST(CDRDatabaseProviderChoice, FollowsTheConfiguredProviderName) {
   EXPECT_EQ(messageOf([&] { CDRDatabase(false, service); }), "Unable to build database provider mysql");
 }
 
+// Records the connection chain: how each attempt connects, and fails as told.
+class ChainProvider : public StubDatabaseProvider {
+ public:
+  void connect(const std::wstring&, const std::wstring&, const std::wstring& login, const std::wstring&, int32_t,
+               const std::wstring&) override {
+    attempts.push_back(L"connect " + login);
+    fail();
+  }
+  void connectWithPasswordOnly(const std::wstring&, const std::wstring&, const std::wstring& login,
+                               const std::wstring&, int32_t, const std::wstring&) override {
+    attempts.push_back(L"password only " + login);
+    fail();
+  }
+  bool isConnected() const override { return false; }
+  void fail() {
+    if (unsuitable) throw VDatabase::UnsuitableServerException(L"unsuitable");
+    throw VDatabase::ConnectException(L"refused");
+  }
+  bool unsuitable = false;
+  std::vector<std::wstring> attempts;
+};
+
+TEST(CDRDatabaseChain, FallbacksNeedTheirPasswordAndAnUnsuitableServerEndsTheChain) {
+  ScopedEnvironment env;
+  for (const char* name : kDatabaseVariables) env.unset(name);
+  FakeServiceSettings service;
+  service.values[L"CADRO_DATABASE_LOGIN"] = L"panel";
+  service.storedPassword = L"secret";
+  for (bool unsuitable : {false, true}) {
+    auto provider = std::make_unique<ChainProvider>();
+    ChainProvider& chain = *provider;
+    chain.unsuitable = unsuitable;
+    CDRDatabase db(std::move(provider), service, false);
+    EXPECT_THROW(db.connect(), VDatabase::ConnectException);
+    if (unsuitable)
+      EXPECT_THAT(chain.attempts, ElementsAre(L"connect panel"));
+    else
+      EXPECT_THAT(chain.attempts,
+                  ElementsAre(L"connect panel", L"password only ", L"password only root", L"password only admin"));
+  }
+}
+
 class CDRDatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -168,8 +213,10 @@ TEST_F(CDRDatabaseTest, EnvironmentVariablesNameTheDatabase) {
 }
 
 // The fallback logins go to the client library's default socket, which the test run points
-// at the test server (MYSQL_UNIX_PORT); they change and depend on server-wide logins.
-TEST_F(CDRDatabaseTest, FallbackLoginsFollowAWrongPassword) {
+// at the test server (MYSQL_UNIX_PORT); they change and depend on server-wide logins. The
+// test server lets the operating-system account in over the socket as Debian's does (root,
+// or the account running the tests), which no fallback may use.
+TEST_F(CDRDatabaseTest, FallbackLoginsFollowAWrongPasswordAndNeedTheirPassword) {
   const char* defaultSocket = std::getenv("MYSQL_UNIX_PORT");
   if (!defaultSocket || text::fromAnsi(defaultSocket) != server().socket)
     GTEST_SKIP() << "MYSQL_UNIX_PORT does not name the test server's socket";
@@ -177,7 +224,14 @@ TEST_F(CDRDatabaseTest, FallbackLoginsFollowAWrongPassword) {
   serviceNamesTheScratchDatabase();
   service.storedPassword = L"wrong password";
 
+  // What the fallbacks must not do: the empty login becomes the operating-system account,
+  // which the server admits without a password.
+  MySQLDatabaseProvider unchecked;
+  ASSERT_NO_THROW(unchecked.connect(L"localhost", L"", L"", L"", 0, L"")) << "the test server has no socket login";
+  unchecked.disconnect();
+
   // None of the fallbacks is accepted: the last one's failure is what the caller sees.
+  LogRecorder log;
   try {
     open(true);
     FAIL() << "connected with a wrong password";
@@ -185,6 +239,11 @@ TEST_F(CDRDatabaseTest, FallbackLoginsFollowAWrongPassword) {
     EXPECT_THAT(narrow(e.message()), StartsWith("Failed to connect to database: Access denied for user 'admin'@'localhost'"));
   }
   EXPECT_TRUE(service.passwordsSet.empty());
+  bool refused = false;
+  for (const LoggedMessage& m : log.take())
+    refused = refused || narrow(m.text).find("in without checking the password (operating-system authentication)") !=
+                             std::string::npos;
+  EXPECT_TRUE(refused);
 
   MySQLDatabaseProvider& admin = engine_->scratch().admin();
   ScopedFallbackLogin fallbackLogin(admin);

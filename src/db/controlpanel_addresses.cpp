@@ -2,7 +2,15 @@
 #include "db/cdr_database.h"
 #include "db/first_value.h"
 #include "db/ip_address.h"
+#include "db/sql_id.h"
 #include "platform/report/log_manager.h"
+
+namespace {
+
+constexpr const char* kIPByDomainId = "CDRDatabase::getIPByDomainId";
+constexpr const char* kDomainByIP = "CDRDatabase::getDomainByIP";
+
+}  // namespace
 
 std::wstring CDRDatabase::getAnonFtpDomainByIP(uint32_t address, std::wstring* name) {
   VRecordSet rows = query(
@@ -22,7 +30,7 @@ std::wstring CDRDatabase::getAnonFtpDomainByIP(uint32_t address, std::wstring* n
 
 uint32_t CDRDatabase::getIPByDomainId(const std::wstring& domainId, std::wstring* addressText) {
   uint32_t address = 0;
-  VRecordSet domains = query(L"SELECT id, name, htype FROM domains WHERE id = " + escape(domainId));
+  VRecordSet domains = query(L"SELECT id, name, htype FROM domains WHERE id = " + sqlId(domainId, kIPByDomainId));
   while (address == 0 && domains.next()) {
     std::wstring id;
     if (!domains.lookup(0, id, true)) continue;
@@ -42,13 +50,13 @@ uint32_t CDRDatabase::getIPByDomainId(const std::wstring& domainId, std::wstring
     }
     // A record without an address is no better than none, and would not make a statement.
     const std::wstring addressId =
-        firstValue(query(std::wstring(L"SELECT ip_address_id FROM ") + table + L" WHERE dom_id = " + id));
+        firstValue(query(std::wstring(L"SELECT ip_address_id FROM ") + table + L" WHERE dom_id = " + sqlId(id, kIPByDomainId)));
     if (addressId.empty()) {
       vreport(1, L"getIPByDomainId: domain %s was found but can't find the appropriate record in table %s", domainId,
               table);
       continue;
     }
-    VRecordSet addresses = query(L"SELECT ip_address FROM ip_addresses WHERE id = " + addressId);
+    VRecordSet addresses = query(L"SELECT ip_address FROM ip_addresses WHERE id = " + sqlId(addressId, kIPByDomainId));
     if (!addresses.next()) {
       vreport(1,
               L"getIPByDomainId: ipAddressId(%s) for domain %s was found but can't find the appropriate record in "
@@ -79,25 +87,22 @@ std::wstring CDRDatabase::getDomainByIP(uint32_t address, std::wstring* name) {
   while (addresses.next()) {
     if (!addresses.lookup(0, addressId, true)) continue;
 
-    VRecordSet hosted = query(L"SELECT dom_id FROM hosting WHERE ip_address_id = " + addressId);
+    VRecordSet hosted = query(L"SELECT dom_id FROM hosting WHERE ip_address_id = " + sqlId(addressId, kDomainByIP));
     std::wstring hostedId;
     while (hosted.next()) {
       if (!hosted.lookup(0, hostedId, true)) continue;
+      // The id and the name always describe the same domain: a later row without a name
+      // must not keep the name of an earlier one.
       domainId = hostedId;
-      if (!name) continue;
-      std::wstring hostedName =
-          firstNonEmptyValue(query(L"SELECT name FROM domains WHERE htype = 'vrt_hst' and id = " + hostedId));
-      if (!hostedName.empty()) *name = hostedName;
+      if (name)
+        *name = firstNonEmptyValue(query(L"SELECT name FROM domains WHERE htype = 'vrt_hst' and id = " + sqlId(hostedId, kDomainByIP)));
     }
 
     // A forwarding on the address takes its traffic, whatever is hosted there.
-    std::wstring forwardedId = firstNonEmptyValue(query(L"SELECT dom_id FROM forwarding WHERE ip_address_id = " + addressId));
+    std::wstring forwardedId = firstNonEmptyValue(query(L"SELECT dom_id FROM forwarding WHERE ip_address_id = " + sqlId(addressId, kDomainByIP)));
     if (!forwardedId.empty()) {
-      if (name) {
-        std::wstring forwardedName =
-            firstNonEmptyValue(query(L"SELECT name FROM domains WHERE htype = 'std_fwd' and id = " + forwardedId));
-        if (!forwardedName.empty()) *name = forwardedName;
-      }
+      if (name)
+        *name = firstNonEmptyValue(query(L"SELECT name FROM domains WHERE htype = 'std_fwd' and id = " + sqlId(forwardedId, kDomainByIP)));
       return forwardedId;
     }
   }

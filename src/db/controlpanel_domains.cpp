@@ -1,12 +1,13 @@
 // Domains, their subdomains, aliases and DNS host records.
 #include "db/cdr_database.h"
 #include "db/first_value.h"
+#include "db/sql_id.h"
 #include "db/text_number.h"
 #include "platform/report/idn_name.h"
 #include "platform/report/vexception.h"
 
 bool CDRDatabase::existSubdomain(const std::wstring& domainId, const std::wstring& name) {
-  VRecordSet rows = query(L"SELECT COUNT(*) FROM subdomains s, domains d WHERE s.dom_id = d.id AND (d.id = " + domainId +
+  VRecordSet rows = query(L"SELECT COUNT(*) FROM subdomains s, domains d WHERE s.dom_id = d.id AND (d.id = " + sqlId(domainId, "CDRDatabase::existSubdomain") +
                           L") AND (s.name = '" + escape(name) + L"')");
   return wcrt::wtoi(firstValue(rows)) > 0;
 }
@@ -18,12 +19,12 @@ VRecordSet CDRDatabase::getSubdomains(const std::wstring& domainId) {
       L"s.asp_dot_net, s.managed_runtime_version, s.miva, s.fp, s.fp_enable, s.fp_no_index, s.htype, s.www_root, "
       L"s.webstat FROM ( subdomains s INNER JOIN sys_users u ON u.id = s.sys_user_id ) LEFT OUTER JOIN accounts a "
       L"ON a.id = u.account_id WHERE (s.dom_id = " +
-      domainId + L")");
+      sqlId(domainId, "CDRDatabase::getSubdomains") + L")");
 }
 
 VRecordSet CDRDatabase::getDomainAliases(const std::wstring& domainId) {
   return query(L"SELECT da.id, da.name, da.displayName, da.web, da.mail, da.status FROM domain_aliases da WHERE (da.dom_id = " +
-               domainId + L")");
+               sqlId(domainId, "CDRDatabase::getDomainAliases") + L")");
 }
 
 bool CDRDatabase::existDomainAlias(const std::wstring& name) {
@@ -38,8 +39,8 @@ bool CDRDatabase::hasDnsHostWithoutSubdomain(const std::wstring& domainId, const
                                      ? L"(dns.host = CONCAT('" + escapedLabel + L".', d.name, '.'))"
                                      : L"(dns.host = ('" + escapedLabel + L".' + d.name + '.'))";
   VRecordSet rows = query(
-      L"SELECT COUNT(*) FROM domains d, dns_recs dns WHERE d.dns_zone_id = dns.dns_zone_id AND (d.id = " + domainId +
-      L") AND ((dns.type = 'A') OR (dns.type = 'CNAME')) AND " + condition);
+      L"SELECT COUNT(*) FROM domains d, dns_recs dns WHERE d.dns_zone_id = dns.dns_zone_id AND (d.id = " +
+      sqlId(domainId, "CDRDatabase::hasDnsHostWithoutSubdomain") + L") AND ((dns.type = 'A') OR (dns.type = 'CNAME')) AND " + condition);
   return wcrt::wtoi(firstValue(rows)) > 0 && !existSubdomain(domainId, label);
 }
 

@@ -8,11 +8,22 @@
 #include <memory>
 #include <string>
 
+#include "platform/report/vexception.h"
+
 namespace pugi {
 class xml_document;
 }
 
 class IDatabaseProvider;
+
+namespace VDatabase {
+// The server answers but is set up in a way the program cannot work with; another login
+// would reach the same server, so no fallback login is tried.
+class UnsuitableServerException : public ConnectException {
+ public:
+  using ConnectException::ConnectException;
+};
+}  // namespace VDatabase
 
 // Re-establishes a provider's connection after the server dropped it. A provider holds at
 // most one handler and does not own it.
@@ -128,6 +139,14 @@ class IDatabaseProvider {
   // not connected.
   virtual void connect(const std::wstring& host, const std::wstring& database, const std::wstring& login,
                        const std::wstring& password, int32_t port, const std::wstring& socket) = 0;
+  // The same for a login that only its password may admit: an engine that could also let it
+  // in through the operating-system account refuses that. Engines without such logins
+  // connect as connect() does.
+  virtual void connectWithPasswordOnly(const std::wstring& host, const std::wstring& database,
+                                       const std::wstring& login, const std::wstring& password, int32_t port,
+                                       const std::wstring& socket) {
+    connect(host, database, login, password, port, socket);
+  }
   virtual bool isConnected() const = 0;
   // The connection is alive.
   virtual bool ping() = 0;

@@ -18,6 +18,7 @@ JetDatabaseProvider::JetDatabaseProvider(std::function<std::wstring()> productRo
 
 void JetDatabaseProvider::connect(const std::wstring& host, const std::wstring& database, const std::wstring&,
                                   const std::wstring&, int32_t port, const std::wstring& socket) {
+  disconnect();  // also when the product root or the environment fails below
   const ContextRecord record = VCTX(L"Unable to set environment variable", "JetDatabaseProvider::connect");
   std::wstring directory = guard::pass(record, [&] { return productRoot_() + L"/admin/db"; });
   const std::string native = text::toAnsi(directory);

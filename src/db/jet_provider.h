@@ -33,6 +33,7 @@ class JetDatabaseProvider : public VADODatabaseProvider {
 
  protected:
   std::wstring translate(const std::wstring& sql) const override;
+  const wchar_t* nulCharacterExpression() const override { return L"Chr(0)"; }
 
  private:
   std::function<std::wstring()> productRoot_;

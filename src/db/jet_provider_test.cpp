@@ -105,6 +105,39 @@ TEST_F(JetProviderTest, RefusesARemoteHostBeforeOpeningAnything) {
   EXPECT_THROW(db.connect(L"LOCALHOST", L"/data/cdr.mdb", L"", L"", 0, L""), vexception);  // compared exactly
 }
 
+TEST_F(JetProviderTest, AFailedConnectLeavesTheEarlierConnectionClosed) {
+  auto engine = std::make_shared<RecordingAdoEngine>();
+  bool rootFails = false;
+  JetDatabaseProvider db(
+      [&]() -> std::wstring {
+        if (rootFails) throw vexception(L"no product root");
+        return L"/opt/cadro";
+      },
+      RecordingAdoEngine::catalogFor(engine, L"Microsoft.Jet.OLEDB.4.0"));
+  const struct {
+    const char* failure;
+    std::wstring host;
+    bool rootFails;
+    bool openFails;
+  } failures[] = {
+      {"a remote host", L"db.example.net", false, false},
+      {"no product root", L"", true, false},
+      {"the engine refuses the file", L"", false, true},
+  };
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.failure);
+    rootFails = false;
+    engine->onOpen = nullptr;
+    db.connect(L"", L"/data/cdr.mdb", L"", L"", 0, L"");
+    ASSERT_TRUE(db.isConnected());
+    rootFails = failure.rootFails;
+    if (failure.openFails)
+      engine->onOpen = [](const RecordingAdoEngine::Open&) { throw ado::EngineError(L"Could not find file."); };
+    EXPECT_THROW(db.connect(failure.host, L"/data/other.mdb", L"", L"", 0, L""), vexception);
+    EXPECT_FALSE(db.isConnected());
+  }
+}
+
 TEST_F(JetProviderTest, AMissingOrForeignFileIsAConnectionFailure) {
   TempDir dir;
   const std::wstring root = wide(dir.path());

@@ -41,6 +41,7 @@ class MSSQLDatabaseProvider : public VADODatabaseProvider {
 
  protected:
   std::wstring translate(const std::wstring& sql) const override;
+  const wchar_t* nulCharacterExpression() const override { return L"CHAR(0)"; }
 
  private:
   std::wstring networkLibrary_;

@@ -1,6 +1,7 @@
 #include "db/mysql_provider.h"
 
 #include <cwchar>
+#include <random>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace {
 constexpr unsigned kServerLost = 2013;      // lost connection to the server during the query
 constexpr unsigned kServerGoneAway = 2006;  // the server has gone away
 constexpr unsigned kUnknownError = 2000;
+// The one authentication plug-in the fallback logins may use.
+constexpr const char* kPasswordPlugin = "mysql_native_password";
 
 }  // namespace
 
@@ -47,11 +50,8 @@ MYSQL* MySQLDatabaseProvider::requireHandle(const char* operation) const {
   return handle_;
 }
 
-void MySQLDatabaseProvider::connect(const std::wstring& host, const std::wstring& database, const std::wstring& login,
-                                    const std::wstring& password, int32_t port, const std::wstring& socket) {
-  disconnect();
-  ownsHandle_ = true;
-  library_ = &MySQLClientLibrary::get();
+MYSQL* MySQLDatabaseProvider::openHandle(const ConnectArguments& a, const std::wstring& password, bool passwordOnly,
+                                         std::wstring& error) {
   MYSQL* handle = library_->init(nullptr);
   if (!handle)
     throw vexception(L"Insufficient memory to allocate new object", VCTX(L"", "MySQLDatabaseProvider::connect"));
@@ -61,17 +61,67 @@ void MySQLDatabaseProvider::connect(const std::wstring& host, const std::wstring
   // open transaction.
   my_bool reconnect = 0;
   library_->options(handle, MYSQL_OPT_RECONNECT, &reconnect);
-
-  const std::string ansiHost = text::toAnsi(host);
-  const std::string ansiLogin = text::toAnsi(login);
-  const std::string ansiPassword = text::toAnsi(password);
-  const std::string ansiDatabase = text::toAnsi(database);
-  const std::string ansiSocket = text::toAnsi(socket);
-  if (!library_->realConnect(handle, ansiHost.c_str(), ansiLogin.c_str(), ansiPassword.c_str(),
-                             database.empty() ? nullptr : ansiDatabase.c_str(), static_cast<unsigned>(port),
-                             socket.empty() ? nullptr : ansiSocket.c_str(), 0)) {
-    std::wstring error = text::fromUtf8(library_->error(handle));
+  // Keeps the client to the password exchange: no plug-in that would take a Kerberos
+  // ticket, a PAM conversation or a key file in place of the password.
+  if (passwordOnly && library_->options(handle, MARIADB_OPT_RESTRICTED_AUTH, kPasswordPlugin) != 0) {
     library_->close(handle);
+    error = L"the client library cannot restrict the authentication to passwords";
+    return nullptr;
+  }
+
+  const std::string ansiHost = text::toAnsi(a.host);
+  const std::string ansiLogin = text::toAnsi(a.login);
+  const std::string ansiPassword = text::toAnsi(password);
+  const std::string ansiDatabase = text::toAnsi(a.database);
+  const std::string ansiSocket = text::toAnsi(a.socket);
+  if (!library_->realConnect(handle, ansiHost.c_str(), ansiLogin.c_str(), ansiPassword.c_str(),
+                             a.database.empty() ? nullptr : ansiDatabase.c_str(), static_cast<unsigned>(a.port),
+                             a.socket.empty() ? nullptr : ansiSocket.c_str(), 0)) {
+    error = text::fromUtf8(library_->error(handle));
+    library_->close(handle);
+    return nullptr;
+  }
+  return handle;
+}
+
+// The server checks the socket's peer account without asking the client anything, so the
+// client's restriction above cannot stop it. A second login with a password that cannot be
+// right tells whether the password was checked at all.
+bool MySQLDatabaseProvider::admitsAnyPassword(const ConnectArguments& a) {
+  std::random_device random;
+  std::wstring impossible = L"cadro-probe-";
+  for (int i = 0; i < 4; ++i) impossible += std::to_wstring(random());
+  std::wstring ignored;
+  MYSQL* probe = openHandle(a, impossible, true, ignored);
+  if (!probe) return false;
+  library_->close(probe);
+  return true;
+}
+
+void MySQLDatabaseProvider::connect(const std::wstring& host, const std::wstring& database, const std::wstring& login,
+                                    const std::wstring& password, int32_t port, const std::wstring& socket) {
+  open({host, database, login, port, socket}, password, false);
+}
+
+void MySQLDatabaseProvider::connectWithPasswordOnly(const std::wstring& host, const std::wstring& database,
+                                                    const std::wstring& login, const std::wstring& password,
+                                                    int32_t port, const std::wstring& socket) {
+  open({host, database, login, port, socket}, password, true);
+}
+
+void MySQLDatabaseProvider::open(const ConnectArguments& arguments, const std::wstring& password, bool passwordOnly) {
+  disconnect();
+  ownsHandle_ = true;
+  library_ = &MySQLClientLibrary::get();
+  std::wstring error;
+  MYSQL* handle = openHandle(arguments, password, passwordOnly, error);
+  if (handle && passwordOnly && admitsAnyPassword(arguments)) {
+    library_->close(handle);
+    handle = nullptr;
+    error = L"the server lets '" + arguments.login +
+            L"' in without checking the password (operating-system authentication)";
+  }
+  if (!handle) {
     throw VDatabase::ConnectException(L"Failed to connect to database: " + error,
                                       VCTX(L"", "MySQLDatabaseProvider::connect"));
   }
@@ -83,12 +133,27 @@ void MySQLDatabaseProvider::connect(const std::wstring& host, const std::wstring
   try {
     execute(L"SET SESSION TRANSACTION ISOLATION LEVEL READ UNCOMMITTED");
     if (compareDottedVersions(version(), L"4.1") >= 0) execute(L"SET NAMES 'utf8'");
+    requireCaseBlindTableNames(*this);
   } catch (...) {
     reconnectHandler_ = handler;
     disconnect();
     throw;
   }
   reconnectHandler_ = handler;
+}
+
+void requireCaseBlindTableNames(IDatabaseProvider& provider) {
+  // The control panel writes its table names in mixed case (DomainsTraffic, IP_Addresses
+  // and ip_addresses for one table); on a server that compares them exactly, statements
+  // would fail or miss tables one by one, deep inside the run.
+  VRecordSet rs = provider.query(L"SELECT @@lower_case_table_names");
+  const std::wstring value = rs.next() ? rs.get(0, L"unknown") : std::wstring(L"unknown");
+  if (value != L"1") {
+    throw VDatabase::UnsuitableServerException(
+        L"The MySQL server must run with lower_case_table_names=1 (it runs with lower_case_table_names=" + value +
+            L"): the control panel names its tables in mixed case",
+        VCTX(L"", "MySQLDatabaseProvider::connect"));
+  }
 }
 
 bool MySQLDatabaseProvider::ping() { return handle_ && library_->ping(handle_) == 0; }

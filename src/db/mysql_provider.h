@@ -17,17 +17,32 @@ class MySQLClientLibrary;
 // (so "4.1-log" equals "4.1"). Returns -1, 0 or 1.
 int compareDottedVersions(const std::wstring& first, const std::wstring& second);
 
+// Checks, with one query, that the server compares table names without regard to case
+// ("SELECT @@lower_case_table_names" gives 1). Otherwise raises
+// VDatabase::UnsuitableServerException "The MySQL server must run with
+// lower_case_table_names=1 (it runs with lower_case_table_names=" + value + "): ...".
+void requireCaseBlindTableNames(IDatabaseProvider& provider);
+
 class MySQLDatabaseProvider : public IDatabaseProvider {
  public:
   MySQLDatabaseProvider() = default;
   ~MySQLDatabaseProvider() override;
 
   // Drops any previous connection, then connects with automatic reconnection switched off,
-  // sets READ UNCOMMITTED isolation and, for servers from "4.1" on, "SET NAMES 'utf8'".
-  // Failure to connect: VDatabase::ConnectException "Failed to connect to database: " + the
-  // client library's text. A failure of the settings afterwards leaves it not connected.
+  // sets READ UNCOMMITTED isolation and, for servers from "4.1" on, "SET NAMES 'utf8'", and
+  // checks that the server compares table names without regard to case
+  // (lower_case_table_names=1; otherwise VDatabase::UnsuitableServerException naming the
+  // setting). Failure to connect: VDatabase::ConnectException "Failed to connect to
+  // database: " + the client library's text. Any failure leaves it not connected.
   void connect(const std::wstring& host, const std::wstring& database, const std::wstring& login,
                const std::wstring& password, int32_t port, const std::wstring& socket) override;
+  // The same, admitted only by the password: the client uses "mysql_native_password" alone
+  // and a login the server lets in whatever the password (its socket authentication of
+  // the operating-system account) is refused with "Failed to connect to database: the
+  // server lets '" + login + "' in without checking the password (operating-system
+  // authentication)".
+  void connectWithPasswordOnly(const std::wstring& host, const std::wstring& database, const std::wstring& login,
+                               const std::wstring& password, int32_t port, const std::wstring& socket) override;
   bool isConnected() const override { return handle_ != nullptr; }
   bool ping() override;
   void disconnect() override;
@@ -63,6 +78,19 @@ class MySQLDatabaseProvider : public IDatabaseProvider {
   void setReconnectHandler(ReconnectHandler* handler) override { reconnectHandler_ = handler; }
 
  private:
+  struct ConnectArguments {
+    std::wstring host;
+    std::wstring database;
+    std::wstring login;
+    int32_t port;
+    std::wstring socket;
+  };
+  void open(const ConnectArguments& arguments, const std::wstring& password, bool passwordOnly);
+  // A connected handle, or null with the reason in `error`.
+  st_mysql* openHandle(const ConnectArguments& arguments, const std::wstring& password, bool passwordOnly,
+                       std::wstring& error);
+  // Whether the server also admits the login with a password it cannot have.
+  bool admitsAnyPassword(const ConnectArguments& arguments);
   // Sends the statement; on failure returns the error number (0 on success).
   unsigned sendStatement(const std::string& utf8);
   // The connection handle; throws when not connected.

@@ -10,11 +10,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "db/jet_provider.h"
 #include "platform/text/text_codec.h"
 #include "platform/report/vexception.h"
 #include "testing/controlpanel_schema.h"
 #include "testing/log_recorder.h"
+#include "testing/recording_ado_engine.h"
 #include "testing/provider_test_engines.h"
 
 using namespace testing_support;
@@ -136,6 +139,70 @@ TEST_F(MySQLProviderTest, AFailedConnectReportsTheServerAndLeavesNoConnection) {
 
   db().connect(server.host, scratch().name(), server.user, server.password, server.port, L"");
   EXPECT_EQ(single(L"SELECT 1"), L"1");
+}
+
+TEST_F(MySQLProviderTest, ConnectingChecksOnceThatTableNamesIgnoreCase) {
+  const MySQLTestServer& server = scratch().server();
+  LogRecorder log;
+  db().connect(L"localhost", scratch().name(), server.user, server.password, 0, server.socket);
+  int checks = 0;
+  for (const LoggedMessage& m : log.take()) checks += m.text == L"MySQLDatabaseProvider Query: SELECT @@lower_case_table_names";
+  EXPECT_EQ(checks, 1);
+
+  // The answers of other servers, through an engine that answers as told.
+  auto engine = std::make_shared<RecordingAdoEngine>();
+  JetDatabaseProvider answering([] { return std::wstring(L"/opt/cadro"); },
+                                RecordingAdoEngine::catalogFor(engine, L"Microsoft.Jet.OLEDB.4.0"));
+  answering.connect(L"", L"/data/cdr.mdb", L"", L"", 0, L"");
+  const struct {
+    std::vector<ado::Cell> rows;
+    const char* failure;  // null: accepted
+  } answers[] = {
+      {{L"1"}, nullptr},
+      {{L"0"}, "The MySQL server must run with lower_case_table_names=1 (it runs with lower_case_table_names=0)"},
+      {{L"2"}, "The MySQL server must run with lower_case_table_names=1 (it runs with lower_case_table_names=2)"},
+      {{}, "The MySQL server must run with lower_case_table_names=1 (it runs with lower_case_table_names=unknown)"},
+  };
+  for (const auto& answer : answers) {
+    engine->answer = [&](const std::wstring&) { return RecordingAdoEngine::rows(answer.rows); };
+    if (!answer.failure) {
+      EXPECT_NO_THROW(requireCaseBlindTableNames(answering));
+      continue;
+    }
+    try {
+      requireCaseBlindTableNames(answering);
+      ADD_FAILURE() << "accepted: " << answer.failure;
+    } catch (const VDatabase::UnsuitableServerException& e) {
+      EXPECT_THAT(text::toUtf8(e.message()), StartsWith(answer.failure));
+    }
+  }
+}
+
+// The test server lets root, or the account running the tests, in over the socket without a
+// password, as Debian's does.
+TEST_F(MySQLProviderTest, APasswordOnlyLoginIsNeverLetInByTheOperatingSystemAccount) {
+  const MySQLTestServer& server = scratch().server();
+  const struct {
+    std::wstring login;
+    std::wstring password;
+    const char* failure;  // null: connects
+  } logins[] = {
+      {server.user, server.password, nullptr},
+      {server.user, L"wrong password", "Access denied for user"},
+      {L"", L"", "(operating-system authentication)"},
+      {L"root", L"", "(operating-system authentication)"},
+  };
+  for (const auto& login : logins) {
+    SCOPED_TRACE(text::toUtf8(login.login));
+    MySQLDatabaseProvider provider;
+    const std::string message =
+        messageOf([&] { provider.connectWithPasswordOnly(L"localhost", L"", login.login, login.password, 0, server.socket); });
+    EXPECT_EQ(provider.isConnected(), login.failure == nullptr);
+    if (login.failure) {
+      EXPECT_THAT(message, StartsWith("Failed to connect to database: "));
+      EXPECT_THAT(message, HasSubstr(login.failure));
+    }
+  }
 }
 
 TEST_F(MySQLProviderTest, StatementFailuresCarryTheServerError) {

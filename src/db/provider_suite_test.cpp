@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "db/database_provider.h"
@@ -161,6 +162,39 @@ TYPED_TEST(ProviderSuite, EscapedTextRoundTripsThroughARow) {
     EXPECT_EQ(rs.get(0), value);
   }
   EXPECT_FALSE(rs.next());
+}
+
+// A NUL reaches the database in logins and names taken from log lines. Every engine stores
+// it and finds it as one more character: a value with a NUL matches only itself.
+TYPED_TEST(ProviderSuite, ANulInAValueIsOneMoreCharacter) {
+  this->loadSchema();  // misc compares its text without regard to case, as the panel's tables do
+  IDatabaseProvider& db = this->db();
+  const std::wstring stored(L"lo\0gin", 6);
+  const std::wstring value(L"v\0'\"\\\0", 6);
+  db.execute(L"INSERT INTO misc (param, val) VALUES ('" + db.escape(stored) + L"', '" + db.escape(value) + L"')");
+  db.execute(L"INSERT INTO misc (param, val) VALUES ('lo', 'decoy')");
+
+  const struct {
+    std::wstring param;
+    std::optional<std::wstring> val;  // nullopt: no row
+  } lookups[] = {
+      {stored, value},
+      {std::wstring(L"LO\0GIN", 6), value},
+      {std::wstring(L"lo\0gix", 6), std::nullopt},  // differs only after the NUL
+      {std::wstring(L"lo\0", 3), std::nullopt},
+      {std::wstring(L"lo\0gin\0", 7), std::nullopt},
+      {L"login", std::nullopt},
+      {L"lo", L"decoy"},
+  };
+  for (const auto& lookup : lookups) {
+    SCOPED_TRACE(text::toUtf8(lookup.param));
+    VRecordSet rs = db.query(L"SELECT val FROM misc WHERE param = '" + db.escape(lookup.param) + L"'");
+    ASSERT_EQ(rs.next(), lookup.val.has_value());
+    if (lookup.val) {
+      EXPECT_EQ(rs.get(0), *lookup.val);
+    }
+  }
+  EXPECT_EQ(this->single(L"SELECT param FROM misc WHERE val = '" + db.escape(value) + L"'"), stored);
 }
 
 TYPED_TEST(ProviderSuite, ReplaceLeavesOneRowPerKey) {

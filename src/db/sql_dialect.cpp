@@ -2,6 +2,7 @@
 
 #include "db/cdr_database.h"
 #include "db/service_settings.h"
+#include "db/sql_id.h"
 #include "platform/report/log_manager.h"
 #include "platform/text/text_codec.h"
 #include "platform/report/vexception.h"
@@ -87,7 +88,7 @@ void deleteOldDomainTraffic(CDRDatabase& database, const std::wstring& domainId,
       : engine == Engine::MSSQL
           ? L"delete from DomainsTraffic    where (dom_id=%s) and (dateadd( m, -%d, GETDATE())>`date`)"
           : L"delete from DomainsTraffic    where (dom_id=%s) and (dateadd( 'm', -%d, DATE())>`date`)";
-  database.executeFormat(format, domainId, months);
+  database.executeFormat(format, sqlId(domainId, "deleteOldDomainTraffic"), months);
 }
 
 void deleteBeforePreviousMonth(CDRDatabase& database, const std::wstring& table) {

@@ -23,7 +23,8 @@ std::wstring getThisYaerAndThisMonthCondition(const std::wstring& providerName);
 
 // Deletes the domain's DomainsTraffic rows older than `months` months. Nothing happens for
 // months of 0 or less (retention unlimited). An empty or unknown provider name is logged at
-// level 3 and nothing is executed; statement failures propagate.
+// level 3 and nothing is executed; statement failures propagate. A domain id that is not a
+// decimal integer raises ArgumentException "Invalid identifier '...'".
 void deleteOldDomainTraffic(CDRDatabase& database, const std::wstring& domainId, int32_t months);
 
 // Deletes the rows of `table` dated before the previous month. Provider names as above.

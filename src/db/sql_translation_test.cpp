@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "db/jet_provider.h"
+#include "db/mssql_provider.h"
 
 namespace {
 
@@ -39,6 +40,11 @@ TEST(SqlTranslation, EscapedValuesSurviveBothQuoteForms) {
   EXPECT_EQ(translateForJet(L"'" + escaped + L"'"), L"'O''Brien \"the\" `best` \\ '''''");
   EXPECT_EQ(translateForJet(L"\"" + escaped + L"\""), L"'O''Brien \"the\" `best` \\ '''''");
   EXPECT_EQ(translateForSqlServer(L"'" + escaped + L"'"), L"'O''Brien \"the\" `best` \\ '''''");
+  // A NUL, which would end the statement, becomes a character expression joined to the rest.
+  const std::wstring nul(L"a\0'b", 4);
+  EXPECT_EQ(jet.escape(nul), L"a' + Chr(0) + '''b");
+  EXPECT_EQ(MSSQLDatabaseProvider().escape(nul), L"a' + CHAR(0) + '''b");
+  EXPECT_EQ(translateForJet(L"\"" + jet.escape(nul) + L"\""), L"'a' + Chr(0) + '''b'");
 }
 
 }  // namespace

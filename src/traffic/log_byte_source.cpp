@@ -4,7 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/files/file_support.h"
@@ -14,16 +20,51 @@
 
 namespace {
 
-// First carriage return, line feed or NUL in [p, end), or end. Three memchr passes beat a
-// byte loop by far: glibc scans a cache line per step, and log lines are a few hundred bytes.
+#ifndef __SSE2__
+// Whether any byte of `word` is 0, and where the first is: the classic test, exact for the
+// lowest such byte (a borrow can only mark bytes above a real zero).
+constexpr uint64_t kLowBits = 0x0101010101010101ULL;
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+inline uint64_t zeroBytes(uint64_t word) { return (word - kLowBits) & ~word & kHighBits; }
+#endif
+
+// First carriage return, line feed or NUL in [p, end), or end. One pass over the bytes,
+// all three looked for together, so that a file of CR-only lines costs no more than one of
+// CR LF lines (searching for LF first would scan the rest of the buffer for every line of
+// such a file). Thirty-two bytes a step where SSE2 is there, eight elsewhere.
 const char* findLineEnd(const char* p, const char* end) {
-  const char* limit = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-  if (!limit) limit = end;
-  if (const void* cr = std::memchr(p, '\r', static_cast<size_t>(limit - p)))
-    limit = static_cast<const char*>(cr);
-  if (const void* nul = std::memchr(p, '\0', static_cast<size_t>(limit - p)))
-    limit = static_cast<const char*>(nul);
-  return limit;
+#ifdef __SSE2__
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i nul = _mm_setzero_si128();
+  auto ends = [&](const char* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, nul));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+  };
+  while (end - p >= 32) {
+    const unsigned mask = ends(p) | (ends(p + 16) << 16);
+    if (mask != 0) return p + std::countr_zero(mask);
+    p += 32;
+  }
+  if (end - p >= 16) {
+    if (const unsigned mask = ends(p)) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#else
+  static_assert(std::endian::native == std::endian::little, "the first match is the lowest byte");
+  constexpr uint64_t kCr = kLowBits * '\r';
+  constexpr uint64_t kLf = kLowBits * '\n';
+  while (end - p >= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const uint64_t hits = zeroBytes(word) | zeroBytes(word ^ kCr) | zeroBytes(word ^ kLf);
+    if (hits != 0) return p + (std::countr_zero(hits) >> 3);
+    p += 8;
+  }
+#endif
+  while (p != end && *p != '\r' && *p != '\n' && *p != '\0') ++p;
+  return p;
 }
 
 }  // namespace
@@ -80,7 +121,16 @@ void LogByteSource::skipLineBreaks() {
 }
 
 void LogByteSource::skipLine() {
-  readLine();
+  for (;;) {
+    const char* end = data_ + len_;
+    const char* hit = findLineEnd(data_ + pos_, end);
+    pos_ = static_cast<size_t>(hit - data_);
+    if (hit != end || eof_) break;
+    // The line goes on past the buffered bytes, which are dropped as they are passed: with
+    // nothing left to keep, fill() reuses the buffer, so a skipped line of any length
+    // needs no more memory than the buffer has.
+    fill();
+  }
   skipLineBreaks();
 }
 

@@ -45,7 +45,8 @@ class LogByteSource {
   std::string_view readLine();
   // Consumes carriage returns and line feeds up to the first other byte.
   void skipLineBreaks();
-  // Consumes the rest of the current line and the line breaks after it.
+  // Consumes the rest of the current line and the line breaks after it. The skipped bytes
+  // are dropped as they are read: the buffer never grows for them.
   void skipLine();
 
  private:

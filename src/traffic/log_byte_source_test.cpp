@@ -7,6 +7,7 @@
 
 #include "platform/text/text_codec.h"
 #include "platform/report/vexception.h"
+#include "testing/allocation_counter.h"
 #include "testing/temp_dir.h"
 #include "traffic/w3c_file.h"
 
@@ -15,6 +16,15 @@ namespace {
 std::unique_ptr<LogByteSource> openBytes(const testing_support::TempDir& dir, const std::string& bytes) {
   testing_support::writeFile(dir.file("log"), bytes);
   return LogByteSource::openFile(text::fromUtf8(dir.file("log")), "test");
+}
+
+// A source over `bytes` in a memory file, read through a buffer of `bufferSize`.
+LogByteSource memorySource(const std::string& bytes, size_t bufferSize) {
+  int fd = ::memfd_create("log", MFD_CLOEXEC);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::lseek(fd, 0, SEEK_SET);
+  return LogByteSource(fd, L"memfd", bufferSize);
 }
 
 std::vector<std::string> allLines(LogByteSource& source) {
@@ -51,11 +61,7 @@ TEST(LogByteSource, EveryBufferSizeReadsAsMemoryDoes) {
   const std::vector<std::string> expected = allLines(memory);
   ASSERT_EQ(expected.size(), 5u);
   for (size_t size = 1; size <= 80; ++size) {
-    int fd = ::memfd_create("log", MFD_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, sample.data(), sample.size()), static_cast<ssize_t>(sample.size()));
-    ::lseek(fd, 0, SEEK_SET);
-    LogByteSource source(fd, L"memfd", size);
+    LogByteSource source = memorySource(sample, size);
     EXPECT_EQ(allLines(source), expected) << "buffer of " << size;
   }
 }
@@ -98,4 +104,41 @@ TEST(LogByteSource, HugeW3CLineKeepsEveryValue) {
   ++line;
   EXPECT_EQ(line->get(L"cs-uri-stem"), L"/b");
   EXPECT_EQ(line->line(), L"2008-01-02 /b 7");
+}
+
+TEST(LogByteSource, SkippedLinesAreDroppedAsTheyAreReadAtEveryBufferSize) {
+  using namespace std::string_literals;
+  const std::string sample = "skip\r\nkeep\rskip me too\n\nkeep2\r\nx"s + std::string(40, 's') + "\nlast\0never"s;
+  const std::vector<std::string> kept = {"keep", "keep2", "last"};
+  for (size_t size = 1; size <= 64; ++size) {
+    LogByteSource source = memorySource(sample, size);
+    std::vector<std::string> got;
+    while (source.peek() >= 0) {
+      source.skipLine();
+      if (source.peek() < 0) break;
+      got.emplace_back(source.readLine());
+      source.skipLineBreaks();
+    }
+    EXPECT_EQ(got, kept) << "buffer of " << size;
+  }
+
+  // A huge line before the first header costs no memory beyond the buffer.
+  LogByteSource source = memorySource(std::string(4 << 20, 'j') + "\r#Fields: a\r1\r", 4096);
+  const unsigned long before = testing_support::allocationsOnThisThread();
+  source.skipLine();
+  EXPECT_EQ(testing_support::allocationsOnThisThread(), before);
+  EXPECT_EQ(source.readLine(), "#Fields: a");
+}
+
+TEST(LogByteSource, LineEndsAreFoundAtEveryOffsetOfAWord) {
+  // The line end search looks at eight bytes at a time: each kind of end at each offset,
+  // with other ends after it in the same word.
+  for (const std::string& end : {std::string("\r"), std::string("\n"), std::string(1, '\0')}) {
+    for (size_t length = 0; length < 20; ++length) {
+      const std::string line(length, static_cast<char>(0x80 + length));  // high bytes: no false match
+      const std::string bytes = line + end + "\n\rz";
+      LogByteSource source(bytes);
+      EXPECT_EQ(source.readLine(), line) << length;
+    }
+  }
 }

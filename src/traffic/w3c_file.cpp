@@ -56,7 +56,7 @@ void W3CFile::iterator::positionOnHeader() {
 
 void W3CFile::iterator::readHeaderBlock() {
   LogByteSource& source = *input_->source;
-  const text::NarrowCodec& codec = input_->decoder.codec();
+  const text::NarrowDecoder& decoder = input_->decoder;
   header_.directives_.clear();
   while (source.peek() == '#') {
     source.advance();
@@ -70,7 +70,7 @@ void W3CFile::iterator::readHeaderBlock() {
       while (start < line.size() && w3c::isAsciiWhiteSpace(static_cast<unsigned char>(line[start]))) ++start;
       value = line.substr(start);
     }
-    if (!name.empty()) header_.directives_.insert_or_assign(codec.decode(name), codec.decode(value));
+    if (!name.empty()) header_.directives_.insert_or_assign(decoder.decode(name), decoder.decode(value));
     source.skipLineBreaks();
   }
   header_.fields_ = W3CFieldNames::fromDirective(header_.directive(L"Fields"));

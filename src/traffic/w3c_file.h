@@ -38,10 +38,10 @@ class W3CFile {
   // What a file's header blocks and line iterators read through: the input and the code
   // page of its text. Owned by the header-block iterator.
   struct Input {
-    Input(std::unique_ptr<LogByteSource> s, text::NarrowCodec c)
-        : source(std::move(s)), decoder(std::move(c)) {}
+    Input(std::unique_ptr<LogByteSource> s, const text::NarrowCodec& c)
+        : source(std::move(s)), decoder(c) {}
     std::unique_ptr<LogByteSource> source;
-    W3CTextDecoder decoder;
+    text::NarrowDecoder decoder;  // opened once for the whole file
   };
 };
 

@@ -24,12 +24,12 @@ std::map<std::wstring, std::wstring> W3CRecord::toMap() const {
 }
 
 void W3CRecord::parseLine(std::string_view bytes, const std::shared_ptr<const W3CFieldNames>& names,
-                          const W3CTextDecoder& decoder) {
+                          const text::NarrowDecoder& decoder) {
   if (names_ != names) names_ = names;
   const size_t wanted = names ? names->size() : 0;
   if (decoder.asciiTransparent() && parseAscii(bytes, wanted)) return;
   storage_.clear();
-  decoder.codec().appendDecoded(bytes, storage_);
+  decoder.appendDecoded(bytes, storage_);
   lineLength_ = storage_.size();
   splitWide(wanted);
 }

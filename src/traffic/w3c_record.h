@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "traffic/w3c_field_names.h"
-#include "traffic/w3c_text_decoder.h"
+#include "platform/text/narrow_decoder.h"
 
 class W3CRecord {
  public:
@@ -70,7 +70,7 @@ class W3CRecord {
   // value, every further separator of a run an empty value), and pairs the values with
   // `names` in order until either list ends. `names` may be null (no fields).
   void parseLine(std::string_view bytes, const std::shared_ptr<const W3CFieldNames>& names,
-                 const W3CTextDecoder& decoder);
+                 const text::NarrowDecoder& decoder);
   // Replaces the content with values given one by one, paired with `names` in order until
   // either list ends; `line` is stored as the record's line. For readers of other log
   // formats whose records carry the same field names.

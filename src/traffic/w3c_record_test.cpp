@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+#include <vector>
+
 #include "platform/text/text_codec.h"
 
 namespace {
 
-const W3CTextDecoder kUtf8(text::NarrowCodec("UTF-8"));
+const text::NarrowDecoder kUtf8(text::NarrowCodec("UTF-8"));
 
 }  // namespace
 
@@ -72,14 +76,10 @@ TEST(W3CRecord, AssignedValuesMayHoldSpaces) {
   EXPECT_TRUE(r.empty());
 }
 
-TEST(W3CTextDecoder, AsciiTransparencyIsProbed) {
-  EXPECT_TRUE(W3CTextDecoder(text::NarrowCodec("UTF-8")).asciiTransparent());
-  EXPECT_TRUE(W3CTextDecoder(text::NarrowCodec("CP1251")).asciiTransparent());
-  EXPECT_FALSE(W3CTextDecoder(text::NarrowCodec("UTF-16LE")).asciiTransparent());
-  EXPECT_FALSE(W3CTextDecoder(text::NarrowCodec("IBM037")).asciiTransparent());
-  // Through iconv, a pure-ASCII line takes the direct path and a line with other bytes the
-  // codec; both split the same way.
-  const W3CTextDecoder cp1251(text::NarrowCodec("CP1251"));
+TEST(W3CRecord, AsciiAndOtherLinesSplitAlikeUnderANarrowCodePage) {
+  // A pure-ASCII line takes the direct path, a line with other bytes the decoder; both
+  // split the same way.
+  const text::NarrowDecoder cp1251(text::NarrowCodec("CP1251"));
   auto names = W3CFieldNames::fromDirective(L"a b");
   W3CRecord r;
   r.parseLine("x  y", names, cp1251);
@@ -87,4 +87,35 @@ TEST(W3CTextDecoder, AsciiTransparencyIsProbed) {
   r.parseLine("\xcf\xf0 y", names, cp1251);
   EXPECT_EQ(r.get(L"a"), L"\u041f\u0440");
   EXPECT_EQ(r.get(L"b"), L"y");
+}
+
+// Restores the character classes of the test run when it ends.
+class ScopedCtypeLocale {
+ public:
+  explicit ScopedCtypeLocale(const char* name) : saved_(std::setlocale(LC_CTYPE, nullptr)) {
+    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~ScopedCtypeLocale() { std::setlocale(LC_CTYPE, saved_.c_str()); }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string saved_;
+  bool ok_ = false;
+};
+
+TEST(W3CRecord, TheSameCharactersSeparateValuesInEveryLocale) {
+  auto names = W3CFieldNames::fromDirective(L"a b c d e f");
+  // Ideographic, em and line-separator spaces separate; the no-break spaces do not.
+  const std::string line = "1\u30002\u20033\u20284\u00a0x\u2007y\u202fz\u16805";
+  const std::vector<std::wstring> expected = {L"1", L"2", L"3", L"4\u00a0x\u2007y\u202fz", L"5", L""};
+  for (const char* locale : {"C", "C.UTF-8", "POSIX"}) {
+    ScopedCtypeLocale scoped(locale);
+    ASSERT_TRUE(scoped.ok()) << locale;
+    W3CRecord r;
+    r.parseLine(line, names, kUtf8);
+    std::vector<std::wstring> values;
+    for (const wchar_t* name : {L"a", L"b", L"c", L"d", L"e", L"f"}) values.emplace_back(r.get(name));
+    EXPECT_EQ(values, expected) << locale;
+    EXPECT_EQ(W3CFieldNames::fromDirective(L"x\u3000y")->size(), 2u) << locale;
+  }
 }

@@ -1,18 +1,21 @@
 #pragma once
-// The white-space test of the W3C reader: the wide-character class test of the process
-// locale, answered without a library call for the ASCII characters that make up almost
-// every log line (every locale agrees on those: tab, line feed, vertical tab, form feed,
-// carriage return and space).
-
-#include <cwctype>
+// The white-space characters that separate the values of a W3C log line: a fixed set, so
+// that every locale splits a line alike (the library's class test knows only the ASCII
+// ones under the C locale). The set is the space class of a UTF-8 locale: tab, line feed,
+// vertical tab, form feed, carriage return, space, U+1680, U+2000 to U+2006, U+2008 to
+// U+200A, U+2028, U+2029, U+205F and U+3000. The no-break spaces (U+00A0, U+2007,
+// U+202F) hold words together and separate nothing.
 
 namespace w3c {
 
 inline bool isAsciiWhiteSpace(unsigned c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 inline bool isWhiteSpace(wchar_t c) {
-  if (static_cast<unsigned>(c) < 0x80) return isAsciiWhiteSpace(static_cast<unsigned>(c));
-  return std::iswspace(static_cast<wint_t>(c)) != 0;
+  const unsigned u = static_cast<unsigned>(c);
+  if (u < 0x80) return isAsciiWhiteSpace(u);
+  if (u < 0x1680) return false;
+  return u == 0x1680 || (u >= 0x2000 && u <= 0x200A && u != 0x2007) || u == 0x2028 || u == 0x2029 ||
+         u == 0x205F || u == 0x3000;
 }
 
 }  // namespace w3c

@@ -163,7 +163,8 @@ TEST_F(AnalyserLines, TextIsWrittenInTheCodePageWithoutFailingTheLine) {
 TEST_F(AnalyserLines, RawInvalidUtf8FromTheReaderIsWritten) {
   auto names = W3CFieldNames::make({L"c-ip", L"cs-method", L"cs-uri-stem", L"cs-version"});
   W3CRecord r;
-  r.parseLine("1.2.3.4 GET /\xff\xfe" "a HTTP/1.0", names, W3CTextDecoder(text::NarrowCodec("UTF-8")));
+  const text::NarrowDecoder decoder(text::NarrowCodec("UTF-8"));
+  r.parseLine("1.2.3.4 GET /\xff\xfe" "a HTTP/1.0", names, decoder);
   auto w = make(Writer::Webalizer);
   EXPECT_EQ(write(*w, Line::Http, 0, r),
             "1.2.3.4 - - [05/JAN/2024:10:20:30] \"GET /\xef\xbf\xbd\xef\xbf\xbd" "a HTTP/1.0\" - - - \"\" \r\n");

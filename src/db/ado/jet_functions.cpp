@@ -102,6 +102,17 @@ void cstrFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
+// The one-character text of a character code. Codes above 127 name different characters
+// in different code pages, so only the ASCII range is answered.
+void chrFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  if (anyNull(argc, argv)) return sqlite3_result_null(context);
+  if (sqlite3_value_numeric_type(argv[0]) != SQLITE_INTEGER) return sqlite3_result_error(context, kTypeMismatch, -1);
+  const int64_t code = sqlite3_value_int64(argv[0]);
+  if (code < 0 || code > 127) return sqlite3_result_error(context, kInvalidCall, -1);
+  const char character = static_cast<char>(code);
+  sqlite3_result_text(context, &character, 1, SQLITE_TRANSIENT);
+}
+
 // Jet's "+": two texts are joined; anything else is added as numbers; NULL on either side
 // gives NULL. SQLite's own "+" is numeric only, so the rewriter sends every "+" here.
 void jetAddFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
@@ -146,8 +157,24 @@ constexpr FunctionEntry kFunctions[] = {
     {"MONTH", 1, true, datePartFunction<monthPart>},
     {"DAY", 1, true, datePartFunction<dayPart>},
     {"cstr", 1, true, cstrFunction},
+    {"Chr", 1, true, chrFunction},
     {"jet_add", 2, true, jetAddFunction},
 };
+
+unsigned char asciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+
+// SQLite's NOCASE, but over the whole length of both texts: the built-in one stops at a
+// NUL and takes "a" NUL "b" for "a" NUL "c". Without NULs both order texts alike, so
+// indexes built under either stay valid.
+int nocaseCollation(void*, int leftLength, const void* left, int rightLength, const void* right) {
+  const auto* a = static_cast<const unsigned char*>(left);
+  const auto* b = static_cast<const unsigned char*>(right);
+  const int shorter = leftLength < rightLength ? leftLength : rightLength;
+  for (int i = 0; i < shorter; ++i) {
+    if (asciiLower(a[i]) != asciiLower(b[i])) return asciiLower(a[i]) - asciiLower(b[i]);
+  }
+  return leftLength - rightLength;
+}
 
 }  // namespace
 
@@ -181,6 +208,10 @@ bool registerFunctions(sqlite3* db, std::string& error) {
       error = std::string("Cannot register the function ") + entry.name + ": " + sqlite3_errmsg(db);
       return false;
     }
+  }
+  if (sqlite3_create_collation_v2(db, "NOCASE", SQLITE_UTF8, nullptr, nocaseCollation, nullptr) != SQLITE_OK) {
+    error = std::string("Cannot register the collation NOCASE: ") + sqlite3_errmsg(db);
+    return false;
   }
   return true;
 }

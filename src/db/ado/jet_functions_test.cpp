@@ -103,7 +103,7 @@ TEST_F(JetFunctions, TodayAndNowAreLocalAndCompareWithStoredDays) {
   EXPECT_EQ(eval("date('2024-01-05', '+1 day')"), "2024-01-06");
 }
 
-TEST_F(JetFunctions, DatePartsAndCstr) {
+TEST_F(JetFunctions, DatePartsCstrAndChr) {
   EXPECT_EQ(eval("YEAR('2024-01-05 10:00:00')"), "2024");
   EXPECT_EQ(eval("MONTH('2024-12-05')"), "12");
   EXPECT_EQ(eval("DAY(NULL)"), "NULL");
@@ -113,6 +113,10 @@ TEST_F(JetFunctions, DatePartsAndCstr) {
   EXPECT_EQ(eval("cstr('abc')"), "abc");
   EXPECT_EQ(eval("cstr(NULL)"), "NULL");
   EXPECT_EQ(eval("cstr(17) = '17'"), "1");
+  EXPECT_EQ(eval("Chr(65)"), "A");
+  EXPECT_EQ(eval("length(CAST(Chr(0) AS BLOB))"), "1");
+  EXPECT_EQ(eval("Chr(128)"), "error: Invalid procedure call or argument");
+  EXPECT_EQ(eval("Chr(NULL)"), "NULL");
 }
 
 TEST(JetDates, TextFormsAndArithmetic) {

@@ -1,5 +1,7 @@
 #include "platform/text/text_codec.h"
 
+#include "platform/text/narrow_decoder.h"
+
 #include <iconv.h>
 #include <langinfo.h>
 
@@ -57,8 +59,8 @@ std::string normalizedCodeset(std::string name) {
   return n;
 }
 
-// iconv descriptors are opened per conversion; the narrow sets other than UTF-8 are rare
-// here (an operator's legacy locale), so simplicity wins over caching.
+// iconv descriptors for encoding are opened per conversion; the narrow sets other than
+// UTF-8 are rare here (an operator's legacy locale), so simplicity wins over caching.
 class IconvHandle {
  public:
   IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
@@ -167,28 +169,8 @@ void NarrowCodec::appendDecoded(std::string_view bytes, std::wstring& out) const
     case Kind::Iconv:
       break;
   }
-  IconvHandle cd("WCHAR_T", codeset_.c_str());
-  if (!cd.ok()) {
-    appendFromUtf8(bytes, out);
-    return;
-  }
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = bytes.size();
-  wchar_t buffer[256];
-  while (inLeft > 0) {
-    char* outPtr = reinterpret_cast<char*>(buffer);
-    size_t outLeft = sizeof(buffer);
-    size_t r = iconv(cd.get(), &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, (sizeof(buffer) - outLeft) / sizeof(wchar_t));
-    if (r == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // EILSEQ or EINVAL: skip one byte and mark it.
-      out.push_back(kReplacement);
-      ++in;
-      --inLeft;
-      iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
-    }
-  }
+  // A set of one byte per character decodes through its table, built once per process.
+  NarrowDecoder(*this).appendDecoded(bytes, out);
 }
 
 std::wstring NarrowCodec::decode(std::string_view bytes) const {
