@@ -4,13 +4,12 @@
 #include "platform/exec/exec_settings.h"
 #include "platform/service/product_paths.h"
 #include "platform/text/text_codec.h"
-#include "traffic/domain2subdomain.h"
 
-SystemAnalyserRunSettings::SystemAnalyserRunSettings(CDRDatabase& db, Statistics::Domain2Subdomain& resolver,
-                                                     const DomainMap& domains, const DomainNameMap& domainNames,
-                                                     bool verbose, std::vector<std::wstring>& deleteList)
+SystemAnalyserRunSettings::SystemAnalyserRunSettings(CDRDatabase& db, const DomainMap& domains,
+                                                     const DomainNameMap& domainNames, bool verbose,
+                                                     std::vector<std::wstring>& deleteList)
     : db_(db),
-      resolver_(resolver),
+      resolver_(db),
       domains_(domains),
       domainNames_(domainNames),
       verbose_(verbose),

@@ -10,11 +10,9 @@
 #include <vector>
 
 #include "app/domain_info.h"
+#include "traffic/domain2subdomain.h"
 
 class CDRDatabase;
-namespace Statistics {
-class Domain2Subdomain;
-}
 
 class AnalyserRunSettings {
  public:
@@ -45,12 +43,12 @@ class AnalyserRunSettings {
 };
 
 // The settings of a running program: the management service for the paths, `db` for the
-// aliases, `resolver` for the subdomains, the run's selected domains for the "www" flags.
-// The references must outlive the object.
+// aliases and (through a resolver of its own, asked once per domain) the subdomains, the
+// run's selected domains for the "www" flags. The references must outlive the object.
 class SystemAnalyserRunSettings : public AnalyserRunSettings {
  public:
-  SystemAnalyserRunSettings(CDRDatabase& db, Statistics::Domain2Subdomain& resolver, const DomainMap& domains,
-                            const DomainNameMap& domainNames, bool verbose, std::vector<std::wstring>& deleteList);
+  SystemAnalyserRunSettings(CDRDatabase& db, const DomainMap& domains, const DomainNameMap& domainNames, bool verbose,
+                            std::vector<std::wstring>& deleteList);
 
   std::wstring vhostsRoot() override;
   std::wstring awstatsRoot() override;
@@ -65,7 +63,7 @@ class SystemAnalyserRunSettings : public AnalyserRunSettings {
 
  private:
   CDRDatabase& db_;
-  Statistics::Domain2Subdomain& resolver_;
+  Statistics::Domain2Subdomain resolver_;
   const DomainMap& domains_;
   const DomainNameMap& domainNames_;
   bool verbose_;
