@@ -1,5 +1,7 @@
 #include "testing/end_to_end.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -64,6 +66,9 @@ EndToEnd::EndToEnd(std::unique_ptr<EndToEndDatabase> database, std::map<std::str
   registry::create(HKEY_LOCAL_MACHINE, registry::kConfigKey, config, KEY_ALL_ACCESS);
   sysroot::ensureDirectory(productRoot() + "/admin/db");
   sysroot::ensureDirectory(productRoot() + "/tmp");
+  // The control panel's utility that names the FTP server's log directory of an address:
+  // none by default (writeUtility replaces it).
+  writeUtility("viduza", "exit 0\n");
   writeMetabase("<W3SVC>\n</W3SVC>\n");
   writeServiceConfig();
   service_ = std::make_unique<ServiceProcess>(readFile(file("service/cadrosrv.ini")));
@@ -84,6 +89,12 @@ void EndToEnd::writeServiceConfig(const std::map<std::string, std::string>& extr
   for (const auto& [k, v] : settings) ini << k << " = " << v << "\n";
   ini << "\n[passwords]\npwd = " << database_->password() << "\n\n[components]\n";
   writeFile(file("service/cadrosrv.ini"), ini.str());
+}
+
+void EndToEnd::writeUtility(const std::string& name, const std::string& script) {
+  const std::string path = productRoot() + "/admin/bin/" + name;
+  writeFile(path, "#!/bin/sh\n" + script);
+  chmod(path.c_str(), 0755);
 }
 
 void EndToEnd::writeMetabase(const std::string& xml) { writeFile(file("iis/metabase.xml"), xml); }

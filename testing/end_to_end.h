@@ -67,6 +67,9 @@ class EndToEnd {
   // Rewrites the service configuration (the service reads it on every request).
   void writeServiceConfig(const std::map<std::string, std::string>& extraSettings = {});
   void writeMetabase(const std::string& xml);
+  // A control-panel utility (product/admin/bin/NAME) running the shell `script`. The
+  // harness writes a "viduza" that answers nothing.
+  void writeUtility(const std::string& name, const std::string& script);
 
   // eventlog/Cadro.log (empty when absent).
   std::string eventLog() const;

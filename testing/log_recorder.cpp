@@ -1,5 +1,6 @@
 #include "testing/log_recorder.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -19,6 +20,8 @@ class RecordingListener : public LogListener {
     for (const ContextRecord& record : error.contexts()) contexts.push_back(record.text);
     add(level, error.message(), std::move(contexts));
   }
+
+  bool listening() const override { return active_; }
 
   void setActive(bool active) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -40,7 +43,7 @@ class RecordingListener : public LogListener {
     if (active_) messages_.push_back({level, std::move(text), std::move(contexts)});
   }
   std::mutex mutex_;
-  bool active_ = false;
+  std::atomic<bool> active_ = false;
   std::vector<LoggedMessage> messages_;
 };
 

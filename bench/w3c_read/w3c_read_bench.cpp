@@ -27,6 +27,7 @@
 #include "traffic/log_byte_source.h"
 #include "traffic/w3c_file.h"
 #include "../malloc_counter.h"
+#include "../deterministic_random.h"
 
 namespace {
 
@@ -37,17 +38,6 @@ const wchar_t* const kFields[] = {
     L"cs-host",   L"sc-status",   L"sc-substatus",   L"sc-win32-status", L"sc-bytes",
     L"cs-bytes",  L"time-taken"};
 constexpr size_t kFieldCount = sizeof(kFields) / sizeof(kFields[0]);
-
-class Random {
- public:
-  unsigned next(unsigned bound) {
-    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<unsigned>(state_ >> 33) % bound;
-  }
-
- private:
-  unsigned long long state_ = 20080229;
-};
 
 // The forms of the log.
 struct LogForm {

@@ -30,6 +30,40 @@ bool DomainInfo::tryLock(bool maximizeConcurrency) {
   }
 }
 
+namespace {
+
+constexpr const wchar_t* kHttpWindowValue = L"LastHttpStatisticsRun";
+constexpr const wchar_t* kFtpWindowValue = L"LastFtpStatisticsRun";
+
+}  // namespace
+
+const LogWindow& DomainInfo::loadedWindow(int logType, const wchar_t* bound, const char* operation) const {
+  const LogWindow* window = logType == logtype::kHttp ? &httpWindow_
+                            : logType == logtype::kAnonymousFtp || logType == logtype::kFtp ? &ftpWindow_
+                                                                                             : nullptr;
+  if (!window || window->notLoaded)
+    throw vexception(vformat(L"Unable to return %s log type for %d", bound, logType), VCTX(L"", operation));
+  return *window;
+}
+
+const VDateTime& DomainInfo::getStartLogTime(int logType) const {
+  return loadedWindow(logType, L"start", "statistics::DomainInfo::getStartLogTime").start;
+}
+
+const VDateTime& DomainInfo::getEndLogTime(int logType) const {
+  return loadedWindow(logType, L"end", "statistics::DomainInfo::getEndLogTime").end;
+}
+
+void DomainInfo::loadLogWindows(bool http, bool ftp, const std::wstring& forcedStart) {
+  if (http) httpWindow_.load(id_, kHttpWindowValue, forcedStart);
+  if (ftp) ftpWindow_.load(id_, kFtpWindowValue, forcedStart);
+}
+
+void DomainInfo::saveLogWindows(bool http, bool ftp) const {
+  if (http) httpWindow_.save(id_, kHttpWindowValue);
+  if (ftp) ftpWindow_.save(id_, kFtpWindowValue);
+}
+
 std::wstring domainQueryStatement(const std::wstring& condition) {
   std::wstring sql =
       L"SELECT domains.id, domains.name, domains.status, hosting.webstat, dom_param.val, domains.guid AS domainGuid, "

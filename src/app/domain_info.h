@@ -11,15 +11,9 @@
 #include "app/business_lock.h"
 #include "app/domain_filter.h"
 #include "platform/dates/vdatetime.h"
+#include "traffic/log_window.h"
 
 class CDRDatabase;
-
-// A log time window of a domain (loaded, read and stored by log collection).
-struct LogWindow {
-  VDateTime start;
-  VDateTime end;
-  bool notLoaded = true;
-};
 
 // Traffic of one log type by day: the day (year, month and day set, time fields zero) to the
 // byte counts, index 0 out (sent to clients), index 1 in (received from clients).
@@ -62,6 +56,18 @@ class DomainInfo {
 
   LogWindow& httpWindow() { return httpWindow_; }
   LogWindow& ftpWindow() { return ftpWindow_; }
+  // The bounds of the window of a log type: 0 the HTTP window, 1 and 2 the FTP window.
+  // Another type, or a window not loaded, raises vexception "Unable to return start log
+  // type for %d" (operation "statistics::DomainInfo::getStartLogTime"), or "... end ..."
+  // ("statistics::DomainInfo::getEndLogTime").
+  const VDateTime& getStartLogTime(int logType) const;
+  const VDateTime& getEndLogTime(int logType) const;
+  // Loads the HTTP window (when `http`) and the FTP window (when `ftp`) unless loaded
+  // (LogWindow::load with "LastHttpStatisticsRun" and "LastFtpStatisticsRun").
+  void loadLogWindows(bool http, bool ftp, const std::wstring& forcedStart);
+  // Stores the end of each of the two windows that is asked for and loaded (LogWindow::save);
+  // raises the first registry failure.
+  void saveLogWindows(bool http = true, bool ftp = true) const;
   std::vector<std::wstring>& logDirectories() { return logDirectories_; }
 
   // The traffic table of a log type (0..5, see logtype); out of range is a caller error.
@@ -79,6 +85,9 @@ class DomainInfo {
   bool tryLock(bool maximizeConcurrency);
 
  private:
+  // The loaded window of a log type; raises "Unable to return <bound> log type for %d".
+  const LogWindow& loadedWindow(int logType, const wchar_t* bound, const char* operation) const;
+
   std::wstring id_;
   std::wstring name_;
   uint32_t ipAddress_;

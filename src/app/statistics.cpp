@@ -8,12 +8,19 @@
 #include "db/transaction.h"
 #include "maintenance/action_log_rotation.h"
 #include "maintenance/avstatistics.h"
+#include "platform/exec/exec_settings.h"
 #include "platform/report/console.h"
 #include "platform/report/guard.h"
 #include "platform/report/log_manager.h"
 #include "platform/registry/registry.h"
 #include "platform/text/text_codec.h"
+#include "traffic/domain_state_cleanup.h"
+#include "traffic/traffic_task.h"
 #include "usage/disk_usage_task.h"
+#include "usage/limit_check.h"
+#include "usage/limit_events.h"
+#include "webstat/analyser_run_settings.h"
+#include "webstat/analyser_writers.h"
 
 namespace {
 
@@ -35,7 +42,16 @@ void unlockQuietly(BusinessLock::RegistryLock& lock) {
   }
 }
 
+constexpr uint32_t kTrafficTasks =
+    tasks::kHttpTraffic | tasks::kFtpTraffic | tasks::kHttpWebStatistics | tasks::kFtpWebStatistics;
+constexpr uint32_t kStoredTraffic = tasks::kHttpTraffic | tasks::kFtpTraffic;
+
 }  // namespace
+
+statistics::statistics()
+    : moduleFactory_(loadWebModuleFactory(moduleHost_)), webModules_(moduleFactory_) {}
+
+statistics::~statistics() = default;
 
 int statistics::start(Args args) {
   bool helpPrinted = false;
@@ -43,6 +59,11 @@ int statistics::start(Args args) {
   if (helpPrinted) return 0;
 
   // The task steps whose subsystems this program carries run here in their fixed order.
+  if (taskSet_ & kTrafficTasks)
+    guard::report(3, taskContext(L"Calculate domain(s) traffic", __LINE__), [&] { calculateDomainsTraffic(); });
+
+  // >>> Mail traffic: under "MailTrafficLockStatus", wrapped in "Calculate mail domain(s)
+  // traffic", stored with saveTrafficData2DB (types 3..5) and saveMailMessagesData2DB.
 
   // Mailbox usage and disk usage each run their loop under this one context.
   const ContextRecord diskSpaceContext = taskContext(L"Calculate domain(s) disk space", __LINE__);
@@ -67,8 +88,10 @@ int statistics::start(Args args) {
         db::inTransaction(CDRDatabase::shared().provider(), [] { rotateActionLog(); });
       });
       vreport(0, L"Data has been stored");
-      // >>> Limit check: the domain and client limits and their events are checked here, under
-      // this lock and wrapped in "LaunchActionEvents", once that check is built.
+      guard::report(3, taskContext(L"LaunchActionEvents", __LINE__), [] {
+        LimitEventLauncher events;
+        checkLimits(CDRDatabase::shared(), events);
+      });
       unlockQuietly(lock);
     });
   }
@@ -83,8 +106,73 @@ int statistics::start(Args args) {
     });
   }
 
+  guard::report(3, taskContext(L"Unable to cleanup unused data", __LINE__), [&] {
+    cleanAWstats(CDRDatabase::shared(), ExecSettings::system().componentDirectory(L"awstats"), files_.deleteList);
+    deleteFiles(files_.deleteList);
+    moveFiles(files_.ftpSaveList, saveFtpDirectory_, verbose_);
+    moveFiles(files_.httpSaveList, saveHttpDirectory_, verbose_);
+    moveFiles(files_.mailSaveList, saveMailDirectory_, verbose_);
+    cleanDomainStats(CDRDatabase::shared());
+  });
+
   vreport(0, L"Done");
   return 0;
+}
+
+void statistics::calculateDomainsTraffic() {
+  CDRDatabase& db = CDRDatabase::shared();
+  LogCollectionSettings settings;
+  settings.taskSet = taskSet_;
+  settings.servUServer = ftpServerKind_ == kFtpServerServU;
+  settings.maximizeConcurrency = maximizeConcurrency_;
+  settings.forcedStart = forcedStart_;
+  settings.expirationCutoff = expirationCutoff_;
+  settings.saveHttpLogs = !saveHttpDirectory_.empty();
+  settings.saveFtpLogs = !saveFtpDirectory_.empty();
+  TrafficTask task(db, ExecSettings::system(), std::move(settings), domains_, domainNames_, files_);
+
+  // The writers read the task's default documents: they go first, whatever happens.
+  struct WritersOfTheStep {
+    std::unique_ptr<AnalyserWriters>& writers;
+    ~WritersOfTheStep() { writers.reset(); }
+  } step{analyserWriters_};
+  analyserWriters_ = std::make_unique<AnalyserWriters>(domainNames_, AnalyserWriters::webstatFromDatabase(db),
+                                                       [&task](const std::wstring& name) {
+                                                         return task.defaultDocument(name);
+                                                       });
+  // The generator runs' view of the installation and the run; it outlives their runs.
+  SystemAnalyserRunSettings analyserSettings(db, domains_, domainNames_, verbose_, files_.deleteList);
+  analyserWriters_->setRunSettings(&analyserSettings);
+  task.collect(analyserWriters_.get(), &webModules_);
+  const bool storing = (taskSet_ & kStoredTraffic) != 0;
+  if (storing) task.store();
+
+  guard::report(3, taskContext(L"Unable to finish web modules", __LINE__), [&] {
+    runWebLogAnalyser();
+    webModules_.finish();
+  });
+
+  if (storing) {
+    guard::report(3, taskContext(L"launchLogRotate", __LINE__), [&] {
+      for (auto& [id, domain] : domains_) {
+        if (!domain->trafficLocked()) continue;
+        // >>> Domain log rotation: the logs of each domain whose traffic lock the run holds
+        // are rotated here.
+      }
+    });
+  }
+}
+
+void statistics::saveTrafficData2DB(const DomainMap& range, int firstLogType, int lastLogType, bool lockedOnly) {
+  ::saveTrafficData2DB(CDRDatabase::shared(), range, firstLogType, lastLogType, lockedOnly);
+}
+
+void statistics::saveMailMessagesData2DB(const DayCounts& sent) {
+  ::saveMailMessagesData2DB(CDRDatabase::shared(), sent);
+}
+
+void statistics::runWebLogAnalyser() {
+  if (analyserWriters_) analyserWriters_->runWebLogAnalyser();
 }
 
 void statistics::prepare(Args args, bool& helpPrinted) {

@@ -3,13 +3,19 @@
 // run's tasks share (options, settings, the selected domains).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/domain_info.h"
 #include "app/vconsoleapp.h"
 #include "platform/dates/vdatetime.h"
+#include "traffic/end_of_run_files.h"
+#include "traffic/traffic_store.h"
+#include "webstat/web_module_host.h"
+#include "webstat/web_module_set.h"
 
+class AnalyserWriters;
 class CDRDatabase;
 
 class statistics : public vconsoleapp {
@@ -36,7 +42,10 @@ class statistics : public vconsoleapp {
   // error "Can't create backup file <path>" (operation "statistics::backupFile").
   static std::wstring backupFile(const std::wstring& path);
 
-  statistics() = default;
+  // Reads the statistics modules configuration; a configuration whose section factory
+  // fails is reported and gives no modules, so that it cannot stop the run.
+  statistics();
+  ~statistics() override;
 
   // The whole run: preparation (database, registry keys, options, settings, domain
   // selection), then the task steps in their fixed order, each wrapped so that its failure
@@ -58,6 +67,20 @@ class statistics : public vconsoleapp {
 
   DomainMap& domains() { return domains_; }
   DomainNameMap& domainNames() { return domainNames_; }
+  // The files the run deletes or saves at its end.
+  EndOfRunFiles& endOfRunFiles() { return files_; }
+
+  // Stores the traffic of the log types first..last of the domains of `range`, which need
+  // not be the selected domains (see saveTrafficData2DB in traffic/traffic_store.h): the
+  // web and FTP step passes the selected domains, 0..2 and lockedOnly; mail traffic its own
+  // domain map, 3..5 and not lockedOnly. Each domain's windows of those types are stored
+  // right after its commit.
+  void saveTrafficData2DB(const DomainMap& range, int firstLogType, int lastLogType, bool lockedOnly);
+  // Stores the mail messages sent per day into MailMessagesStat.
+  void saveMailMessagesData2DB(const DayCounts& sent);
+  // Runs the generators over the analyser writers' temporary logs (nothing when the
+  // traffic step made no writers).
+  void runWebLogAnalyser();
 
  private:
   void prepare(Args args, bool& helpPrinted);
@@ -66,6 +89,8 @@ class statistics : public vconsoleapp {
   void readFtpServerKind();
   void computeExpirationCutoff();
   void unlockDomains();
+  // The web and FTP traffic step (collection, storage, analysers, modules, rotation).
+  void calculateDomainsTraffic();
 
   bool verbose_ = false;
   uint32_t taskSet_ = 0;
@@ -77,6 +102,13 @@ class statistics : public vconsoleapp {
   std::wstring saveFtpDirectory_;
   std::wstring saveHttpDirectory_;
   std::wstring saveMailDirectory_;
+  // The modules live as long as the run: they finish at the end of the traffic step.
+  WebModuleHost moduleHost_;
+  std::shared_ptr<Statistics::ModuleFactory> moduleFactory_;
+  WebModuleSet webModules_;
   DomainMap domains_;
   DomainNameMap domainNames_;
+  // The traffic step's writers; their temporary logs go with them at the step's end.
+  std::unique_ptr<AnalyserWriters> analyserWriters_;
+  EndOfRunFiles files_;
 };

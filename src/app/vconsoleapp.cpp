@@ -1,6 +1,6 @@
 #include "app/vconsoleapp.h"
 
-#include <cwctype>
+#include "platform/text/white_space.h"
 
 #include "platform/report/guard.h"
 #include "platform/report/log_manager.h"
@@ -22,7 +22,7 @@ std::wstring vconsoleapp::quoteForReport(const std::wstring& arg) {
   static const std::wstring special = L"\"&<>[]{}^=;!'+,`~|";
   bool quote = false;
   for (wchar_t c : arg) {
-    if (std::iswspace(static_cast<wint_t>(c)) || special.find(c) != std::wstring::npos) {
+    if (text::isWhiteSpace(c) || special.find(c) != std::wstring::npos) {
       quote = true;
       break;
     }

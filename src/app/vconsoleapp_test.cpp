@@ -24,6 +24,8 @@ TEST(MaskedCommandLine, QuotingOfSpecialCharacters) {
     EXPECT_EQ(vconsoleapp::quoteForReport(L"a" + special), L"\"a" + special + L"\"") << special;
   }
   EXPECT_EQ(vconsoleapp::quoteForReport(L"plain-arg.txt"), L"plain-arg.txt");
+  // An ideographic space separates words in every locale, so the argument is quoted.
+  EXPECT_EQ(vconsoleapp::quoteForReport(L"a\u3000b"), L"\"a\u3000b\"");
   EXPECT_EQ(vconsoleapp::quoteForReport(LR"(say "hi")"), LR"("say \"hi\"")");
   EXPECT_EQ(vconsoleapp::quoteForReport(LR"(dir\ x\)"), LR"("dir\ x\\")");
   EXPECT_EQ(vconsoleapp::quoteForReport(LR"(a\"b c)"), LR"("a\\\"b c")");

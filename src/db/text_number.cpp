@@ -1,6 +1,6 @@
 #include "db/text_number.h"
 
-#include <cwctype>
+#include "platform/text/white_space.h"
 #include <limits>
 
 namespace wcrt {
@@ -9,7 +9,7 @@ namespace {
 
 int64_t parseSaturated(std::wstring_view text, int64_t low, int64_t high) {
   size_t i = 0;
-  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
+  while (i < text.size() && text::isWhiteSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
   // Accumulated as a negative number, whose range holds the lowest value too.
@@ -38,7 +38,7 @@ int64_t wtoi64(std::wstring_view text) {
 
 uint64_t wcstoui64(std::wstring_view text) {
   size_t i = 0;
-  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
+  while (i < text.size() && text::isWhiteSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
   constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();

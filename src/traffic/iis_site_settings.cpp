@@ -9,6 +9,7 @@
 #include "platform/files/vfile.h"
 #include "platform/files/vfilename.h"
 #include "platform/registry/registry.h"
+#include "platform/report/guard.h"
 #include "platform/system/system_root.h"
 #include "platform/text/text_codec.h"
 #include "platform/text/vformat.h"
@@ -30,25 +31,6 @@ vexception carrying(const vexception& cause, std::wstring message) {
   vexception outer(std::move(message));
   for (const ContextRecord& inner : cause.contexts()) outer.addContext(inner);
   return outer;
-}
-
-// `cause` passed on under a message of its own, with `record` carrying the cause's message.
-vexception rewrapped(const vexception& cause, std::wstring message, ContextRecord record) {
-  vexception outer = carrying(cause, std::move(message));
-  record.text = cause.message();
-  outer.addContext(std::move(record));
-  return outer;
-}
-
-// Inside a catch block: the failure in flight raised again as `message` under `record`.
-[[noreturn]] void raiseAgainAs(std::wstring message, ContextRecord record) {
-  try {
-    throw;
-  } catch (const vexception& cause) {
-    throw rewrapped(cause, std::move(message), std::move(record));
-  } catch (const std::exception& cause) {
-    throw rewrapped(vexception(text::fromAnsi(cause.what())), std::move(message), std::move(record));
-  }
 }
 
 }  // namespace
@@ -124,7 +106,7 @@ std::wstring IIsSiteSettings::getDomainLogDirectory(const std::wstring& name) {
     if (directory.empty() || directory.back() != L'/') directory += L'/';
     return directory + L"W3SVC" + std::to_wstring(found->number);
   } catch (...) {
-    raiseAgainAs(vformat(L"getDomainLogDirectory for domain = %s", name), VCTX(L"", "getDomainLogDirectory"));
+    guard::rethrowAs(vformat(L"getDomainLogDirectory for domain = %s", name), VCTX(L"", "getDomainLogDirectory"));
   }
 }
 
@@ -147,6 +129,6 @@ std::wstring IIsSiteSettings::getDomainDefaultDoc(const std::wstring& name) {
       if (c == L',') c = L' ';
     return documents;
   } catch (...) {
-    raiseAgainAs(vformat(L"getDomainDefaultDoc for domain = %s", name), VCTX(L"", "getDomainDefaultDoc"));
+    guard::rethrowAs(vformat(L"getDomainDefaultDoc for domain = %s", name), VCTX(L"", "getDomainDefaultDoc"));
   }
 }

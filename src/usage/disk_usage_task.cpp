@@ -28,7 +28,9 @@ void storeInTransaction(CDRDatabase& db, const DomainInfo& domain, const DiskSpa
 void calculateDomainsDiskSpace(CDRDatabase& db, const DomainMap& domains, DiskUsageSources sources) {
   // One calculator for the whole run: it keeps the dump repository once loaded.
   DiskSpaceCalculator calculator(db, std::move(sources));
-  for (const auto& [id, domain] : domains) {
+  for (const auto& entry : domains) {
+    const std::wstring& id = entry.first;
+    const DomainInfo* domain = entry.second.get();
     const ContextRecord context{L"Calculate domain " + domain->name() + L" disk space", "statistics::start", __LINE__};
     guard::report(3, context, [&] {
       BusinessLock::RegistryLock lock(

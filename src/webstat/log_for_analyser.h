@@ -19,6 +19,7 @@
 #include "app/statistics.h"
 #include "platform/dates/vdatetime.h"
 #include "platform/text/text_codec.h"
+#include "traffic/w3c_field_handles.h"
 #include "traffic/w3c_record.h"
 #include "webstat/log_file.h"
 
@@ -109,30 +110,13 @@ class statistics::LogForAnalyser {
 
 namespace analyser_line {
 
-// Handles of a fixed list of field names, found again only when a line comes with other
-// field names (a new header block): a line's values are then read without name lookups.
+// Handles of a fixed list of field names (see W3CFieldHandles).
 template <size_t N>
-class FieldHandles {
- public:
-  explicit FieldHandles(const std::array<std::wstring_view, N>& names) : names_(names) {}
-  // The handles for the block of `r`, in the order of the names.
-  const std::array<W3CField, N>& of(const W3CRecord& r) {
-    if (r.fieldNames() != block_) {
-      block_ = r.fieldNames();  // kept, so that the block's address cannot be reused
-      for (size_t i = 0; i < N; ++i) handles_[i] = block_ ? block_->find(names_[i]) : W3CField();
-    }
-    return handles_;
-  }
-
- private:
-  const std::array<std::wstring_view, N>& names_;
-  std::shared_ptr<const W3CFieldNames> block_;
-  std::array<W3CField, N> handles_{};
-};
+using FieldHandles = W3CFieldHandles<N>;
 
 // The value of a field, unless it is empty or "-": then `fallback`.
 inline std::wstring_view valueOr(std::wstring_view value, std::wstring_view fallback) {
-  return value.empty() || value == L"-" ? fallback : value;
+  return value.empty() || value == std::wstring_view(L"-", 1) ? fallback : value;
 }
 // Appends `value` in decimal, padded with zeros to `width` digits.
 void appendNumber(std::wstring& out, int value, int width);

@@ -59,12 +59,12 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
   const std::array<W3CField, 22>& field = handles_.of(fields);
   const std::wstring_view date = valueOr(fields.get(field[0]), L"-"sv);
   const std::wstring_view time = valueOr(fields.get(field[1]), L"-"sv);
-  if (date == L"-" || time == L"-") {
+  if (date == L"-"sv || time == L"-"sv) {
     l.append(date).push_back(L' ');
     l.append(time);
   } else {
-    VDateTime utc = VDateTime::parse(date, L"YMD");
-    const VDateTime clock = VDateTime::parse(time, L"hms");
+    VDateTime utc = VDateTime::parse(date, L"YMD"sv);
+    const VDateTime clock = VDateTime::parse(time, L"hms"sv);
     utc.hour = clock.hour;
     utc.minute = clock.minute;
     utc.second = clock.second;
@@ -80,7 +80,7 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
   for (size_t i = 2; i < kFieldList.size(); ++i) {
     l.push_back(L' ');
     std::wstring_view value = valueOr(fields.get(field[i]), L"-"sv);
-    if (ftp && i == kHostField && value == L"-") value = hostName();
+    if (ftp && i == kHostField && value == L"-"sv) value = hostName();
     const size_t at = l.size();
     l.append(value);
     // Uploads are presented to AWStats as transfers. Only the method says so: a "created"

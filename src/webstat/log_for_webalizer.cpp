@@ -33,7 +33,7 @@ void statistics::LogForWebalizer::processHTTPLogLine(const VDateTime& t, int log
     l.append(valueOr(fields.get(f[kBytesSent]), L"-"sv)).push_back(L' ');
     l.append(valueOr(fields.get(f[kReferer]), L"-"sv)).push_back(L' ');
     const std::wstring_view agent = fields.get(f[kUserAgent]);
-    if (agent == L"-") {
+    if (agent == std::wstring_view(L"-", 1)) {
       l.push_back(L'-');
     } else {
       l.push_back(L'"');

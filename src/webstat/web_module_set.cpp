@@ -1,5 +1,8 @@
 #include "webstat/web_module_set.h"
 
+#include "platform/report/guard.h"
+#include "webstat/web_module_host.h"
+
 namespace {
 
 // A line's fields as modules see them.
@@ -14,6 +17,18 @@ class RecordFields final : public Statistics::LogLineFields {
 };
 
 }  // namespace
+
+std::shared_ptr<Statistics::ModuleFactory> loadWebModuleFactory(WebModuleHost& host) {
+  const std::wstring section = L"Web";
+  try {
+    return Statistics::ModuleFactory::fromXMLFile(webModulesConfigurationPath(), section, host);
+  } catch (...) {
+    guard::reportCurrent(
+        3, VCTX(L"Unable to load the web statistics modules", "Statistics::ModuleFactory::fromXMLFile"));
+  }
+  return std::make_shared<Statistics::ModuleFactory>(section, vxmlLoadXML(Statistics::kDefaultModulesDocument),
+                                                     pugi::xml_node(), host);
+}
 
 WebModuleSet::WebModuleSet(std::shared_ptr<Statistics::ModuleFactory> factory) : factory_(std::move(factory)) {}
 

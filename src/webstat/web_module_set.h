@@ -16,6 +16,15 @@
 #include "platform/modules/module_factory.h"
 #include "traffic/w3c_record.h"
 
+class WebModuleHost;
+
+// The factory of the "Web" section of the running program's modules configuration
+// (webModulesConfigurationPath). A section factory that fails (a "Factory" element without
+// "ObjectFactory", a missing library or function) is reported at level 3 under "Unable to
+// load the web statistics modules" (operation "Statistics::ModuleFactory::fromXMLFile")
+// and gives a factory without modules.
+std::shared_ptr<Statistics::ModuleFactory> loadWebModuleFactory(WebModuleHost& host);
+
 class WebModuleSet {
  public:
   explicit WebModuleSet(std::shared_ptr<Statistics::ModuleFactory> factory);
@@ -37,6 +46,9 @@ class WebModuleSet {
   // failure leaves the loop and passes to the caller.
   void finish();
 
+  // False once it is known that no module is configured: callers may then skip preparing
+  // a line for processLogLine.
+  bool takesLines() const { return anyModule_; }
   size_t keyCount() const { return keys_.size(); }
   Statistics::ModuleFactory& factory() const { return *factory_; }
 

@@ -192,8 +192,9 @@ void removeFile(const std::wstring& path, bool force) {
     // what the caller means to override, so it loses that state as well. fchmodat does
     // not follow a link: the target of a link is never touched.
     struct stat st;
+    // Best effort: when the mode cannot change, the second unlink reports the failure.
     if (::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-      ::fchmodat(AT_FDCWD, p.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
+      (void)!::fchmodat(AT_FDCWD, p.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
     const std::wstring parent = VFileName::directory(path);
     const std::string dir = VFileName::toNative(parent.empty() ? std::wstring(L".") : parent);
     if (::stat(dir.c_str(), &st) == 0) ::chmod(dir.c_str(), (st.st_mode & 07777) | S_IWUSR | S_IXUSR);

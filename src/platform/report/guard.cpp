@@ -49,4 +49,25 @@ void rethrowCurrent(const ContextRecord& record) {
   throw vexception(L"Unexpected error", record);  // not reached
 }
 
+void rethrowAs(std::wstring message, ContextRecord record) {
+  struct Replacement {
+    std::wstring message;
+    ContextRecord record;
+  } replacement{std::move(message), std::move(record)};
+  // An empty record stands in for the one the convention adds; it is dropped again below.
+  withCurrentFailure(
+      ContextRecord{},
+      [](vexception& cause, bool, void* data) {
+        auto& r = *static_cast<Replacement*>(data);
+        vexception outer(std::move(r.message));
+        const std::vector<ContextRecord>& inner = cause.contexts();
+        for (size_t i = 0; i + 1 < inner.size(); ++i) outer.addContext(inner[i]);
+        r.record.text = cause.message();
+        outer.addContext(std::move(r.record));
+        throw outer;
+      },
+      &replacement);
+  throw vexception(L"Unexpected error");  // not reached
+}
+
 }  // namespace guard

@@ -29,19 +29,40 @@ void reportCurrent(int level, const ContextRecord& record) noexcept;
 // vexception is rethrown as itself (type preserved).
 [[noreturn]] void rethrowCurrent(const ContextRecord& record);
 
-// Runs `body` as a wrapped block: a cancellation point at its start; a failure is reported
-// at `level` under `record` and the caller goes on. True when the body completed.
+// Inside a catch block: raises a new vexception `message` in place of the failure in flight.
+// It keeps the cause's context records and adds `record` with the cause's message as its
+// text, so the detailed text still tells what went wrong underneath.
+[[noreturn]] void rethrowAs(std::wstring message, ContextRecord record);
+
+namespace detail {
 template <typename F>
-bool report(int level, const ContextRecord& record, F&& body) noexcept {
+bool wrapped(int level, const ContextRecord& record, F&& body, bool passCancellation) {
   try {
     CrashContextScope context(record);
     cancellation::point();
     std::forward<F>(body)();
     return true;
   } catch (...) {
+    if (passCancellation && cancellation::requested()) throw;
     reportCurrent(level, record);
     return false;
   }
+}
+}  // namespace detail
+
+// Runs `body` as a wrapped block: a cancellation point at its start; a failure is reported
+// at `level` under `record` and the caller goes on. True when the body completed.
+template <typename F>
+bool report(int level, const ContextRecord& record, F&& body) noexcept {
+  return detail::wrapped(level, record, std::forward<F>(body), false);
+}
+
+// As report, except that a pending cancellation request passes on instead of being
+// reported: a loop over many items wrapped one by one ends at the request instead of
+// reporting it once for every item left.
+template <typename F>
+bool reportUnlessCancelled(int level, const ContextRecord& record, F&& body) {
+  return detail::wrapped(level, record, std::forward<F>(body), true);
 }
 
 // Runs `body`; a failure leaves with `record` added (see rethrowCurrent).

@@ -77,7 +77,10 @@ bool LogManager::wouldReport(int level) noexcept {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (level < 0) level = 0;
   if (level > 5) level = 5;
-  return switches_[level] || switches_[6 + level] || !listeners_.empty();
+  if (switches_[level] || switches_[6 + level]) return true;
+  for (const auto& listener : listeners_)
+    if (listener->listening()) return true;
+  return false;
 }
 
 bool LogManager::debugMode() noexcept {

@@ -26,6 +26,9 @@ class LogListener {
   virtual ~LogListener() = default;
   virtual void onMessage(int level, std::wstring_view message) = 0;
   virtual void onException(int level, const vexception& error) = 0;
+  // Whether the listener wants reports now; one that does not lets wouldReport() skip
+  // composing them.
+  virtual bool listening() const { return true; }
 };
 
 // A registered event source: writes one event.

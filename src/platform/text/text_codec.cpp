@@ -290,6 +290,7 @@ wchar_t toLowerChar(wchar_t c) {
 bool LessNoCase::operator()(std::wstring_view a, std::wstring_view b) const {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;  // most keys of a map share long prefixes
     const wchar_t x = toLowerChar(a[i]);
     const wchar_t y = toLowerChar(b[i]);
     if (x != y) return x < y;
