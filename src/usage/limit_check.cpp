@@ -68,7 +68,7 @@ const wchar_t kClientLimitsQuery[] =
     L"((lim_max_traffic.value + 0) >= 0) OR ((lim_mysql_dbase_space.value + 0) >= 0) OR ((lim_mssql_dbase_space.value "
     L"+ 0) >= 0))";
 
-TrafficAccounting trafficAccountingOf(const std::wstring& setting) {
+CountedTrafficDirections trafficAccountingOf(const std::wstring& setting) {
   const int32_t t = wcrt::wtoi(setting);
   // A value with neither direction's bit would leave the traffic expression empty and the
   // whole query invalid, so that no limit at all would be checked: it counts both, as 0 does.
@@ -76,7 +76,7 @@ TrafficAccounting trafficAccountingOf(const std::wstring& setting) {
   return {(t & 1) != 0, (t & 2) != 0};
 }
 
-std::wstring domainLimitsQuery(const TrafficAccounting& accounting, const std::wstring& monthCondition,
+std::wstring domainLimitsQuery(const CountedTrafficDirections& accounting, const std::wstring& monthCondition,
                                const std::wstring& providerName) {
   std::wstring traffic;
   if (accounting.incoming) traffic += kIncomingSum;
@@ -100,7 +100,7 @@ std::wstring domainLimitsQuery(const TrafficAccounting& accounting, const std::w
 }
 
 void checkLimits(CDRDatabase& db, LimitEventLauncher& events) {
-  const TrafficAccounting accounting = trafficAccountingOf(db.getMiscParam(L"traffic_accounting", L""));
+  const CountedTrafficDirections accounting = trafficAccountingOf(db.getMiscParam(L"traffic_accounting", L""));
   const std::wstring providerName = db.provider().providerName();
 
   // Identifiers are read as numbers: the events carry them as numbers, never as row text.

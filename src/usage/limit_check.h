@@ -17,7 +17,7 @@ class CDRDatabase;
 class LimitEventLauncher;
 
 // Which directions of traffic count against the traffic limits.
-struct TrafficAccounting {
+struct CountedTrafficDirections {
   bool incoming = true;
   bool outgoing = true;
 };
@@ -25,13 +25,13 @@ struct TrafficAccounting {
 // The control panel's setting "traffic_accounting" read as an integer T: incoming traffic
 // counts when T AND 1 is set, outgoing when T AND 2 is; a value with neither bit (0, empty,
 // not a number, 4) counts both.
-TrafficAccounting trafficAccountingOf(const std::wstring& setting);
+CountedTrafficDirections trafficAccountingOf(const std::wstring& setting);
 
 // The aggregated query over all domains: per domain its identifier, client, the four
 // limits (disk, traffic, MySQL, SQL Server), real size, this month's traffic as
 // `accounting` counts it, and its MySQL and SQL Server sizes. `monthCondition` is the
 // dialect's condition on `tr.date`; `providerName` chooses the ordering by client.
-std::wstring domainLimitsQuery(const TrafficAccounting& accounting, const std::wstring& monthCondition,
+std::wstring domainLimitsQuery(const CountedTrafficDirections& accounting, const std::wstring& monthCondition,
                                const std::wstring& providerName);
 
 // The clients with at least one limit: identifier and the four limits.

@@ -17,6 +17,8 @@
 #include "webstat/webstat_test_util.h"
 
 using namespace testing_support;
+using webstat_test::historyHits;
+using webstat_test::webalizerMonthHits;
 namespace fs = std::filesystem;
 
 namespace {
@@ -29,36 +31,6 @@ const char* const kReportPages[] = {"alldomains", "allhosts",     "lasthosts",  
                                     "urlexit",    "browserdetail", "osdetail",       "unknownbrowsers",
                                     "unknownos",  "refererse",    "refererpages",    "keyphrases", "keywords",
                                     "errors404"};
-
-// The hits AWStats' history file holds for its days.
-long historyHits(const std::string& path) {
-  std::istringstream in(readFile(path));
-  long hits = 0;
-  bool days = false;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("BEGIN_DAY", 0) == 0) days = true;
-    else if (line.rfind("END_DAY", 0) == 0) days = false;
-    else if (days) {
-      std::istringstream fields(line);
-      std::string day;
-      long pages = 0, dayHits = 0;
-      fields >> day >> pages >> dayHits;
-      hits += dayHits;
-    }
-  }
-  return hits;
-}
-
-// The month's total hits in Webalizer's index page: the last figure of its row.
-long webalizerMonthHits(const std::string& index, const std::string& month) {
-  const size_t row = index.find(">" + month + "<");
-  if (row == std::string::npos) return -1;
-  const std::string cells = index.substr(row, index.find("</TR>", row) - row);
-  long last = -1;
-  const std::regex number(R"(<FONT SIZE="-1">([0-9]+)</FONT>)");
-  for (std::sregex_iterator it(cells.begin(), cells.end(), number), end; it != end; ++it) last = std::stol((*it)[1]);
-  return last;
-}
 
 class Generators : public ::testing::Test {
  protected:

@@ -3,12 +3,15 @@
 // the traffic task hands them over.
 
 #include <map>
+#include <regex>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/dates/vdatetime.h"
 #include "traffic/w3c_field_names.h"
+#include "testing/temp_dir.h"
 #include "traffic/w3c_record.h"
 #include "webstat/analyser_run_settings.h"
 #include "webstat/log_for_analyser.h"
@@ -66,6 +69,38 @@ inline void feed(statistics::LogForAnalyser& w, int logType, const VDateTime& fr
     else
       w.processFTPLogLine(at, logType, r, true);
   }
+}
+
+// The hits AWStats' history file holds, viewed or not, summed over its hours (the days of the current
+// month are filled in only later).
+inline long historyHits(const std::string& path) {
+  std::istringstream in(testing_support::readFile(path));
+  long hits = 0;
+  bool hours = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("BEGIN_TIME", 0) == 0) hours = true;
+    else if (line.rfind("END_TIME", 0) == 0) hours = false;
+    else if (hours) {
+      std::istringstream fields(line);
+      // hour, pages, hits, bytes, then the same for traffic AWStats counts as not viewed
+      // (robots and agents it does not know)
+      long hour = 0, pages = 0, viewed = 0, bytes = 0, notViewedPages = 0, notViewed = 0;
+      fields >> hour >> pages >> viewed >> bytes >> notViewedPages >> notViewed;
+      hits += viewed + notViewed;
+    }
+  }
+  return hits;
+}
+
+// The month's total hits in Webalizer's index page: the last figure of its row.
+inline long webalizerMonthHits(const std::string& index, const std::string& month) {
+  const size_t row = index.find(">" + month + "<");
+  if (row == std::string::npos) return -1;
+  const std::string cells = index.substr(row, index.find("</TR>", row) - row);
+  long last = -1;
+  const std::regex number(R"(<FONT SIZE="-1">([0-9]+)</FONT>)");
+  for (std::sregex_iterator it(cells.begin(), cells.end(), number), end; it != end; ++it) last = std::stol((*it)[1]);
+  return last;
 }
 
 }  // namespace webstat_test
