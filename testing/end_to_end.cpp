@@ -90,7 +90,20 @@ void EndToEnd::writeServiceConfig(const std::map<std::string, std::string>& extr
   ini << "[settings]\n";
   for (const auto& [k, v] : settings) ini << k << " = " << v << "\n";
   ini << "\n[passwords]\npwd = " << database_->password() << "\n\n[components]\n";
+  for (const auto& [k, v] : components_) ini << k << " = " << v << "\n";
   writeFile(file("service/cadrosrv.ini"), ini.str());
+}
+
+void EndToEnd::useAnalysers() {
+  const std::string dir = file("analysers");
+  const std::string script = std::string(CADRO_SOURCE_DIR) + "/scripts/analyser-layout";
+  ProcessResult r = runProcess(script, {dir});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  settings_["AWStatsPath"] = dir + "/awstats";
+  settings_["WebalizerPath"] = dir + "/webalizer/bin/webalizer";
+  components_["awstats"] = dir + "/awstats";
+  components_["perl"] = dir + "/perl";
+  writeServiceConfig();
 }
 
 void EndToEnd::writeUtility(const std::string& name, const std::string& script) {

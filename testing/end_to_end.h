@@ -72,6 +72,10 @@ class EndToEnd {
   // Rewrites the service configuration (the service reads it on every request).
   void writeServiceConfig(const std::map<std::string, std::string>& extraSettings = {});
   void writeMetabase(const std::string& xml);
+  // Lays out the web statistics generators (scripts/analyser-layout) under file("analysers")
+  // and points the service at them: AWStatsPath, WebalizerPath and the components
+  // "awstats" and "perl".
+  void useAnalysers();
   // A control-panel utility (product/admin/bin/NAME) running the shell `script`. The
   // harness writes a "viduza" that answers nothing.
   void writeUtility(const std::string& name, const std::string& script);
@@ -87,6 +91,7 @@ class EndToEnd {
   ScopedSystemRoot root_;
   std::unique_ptr<EndToEndDatabase> database_;
   std::map<std::string, std::string> settings_;
+  std::map<std::string, std::string> components_;
   std::unique_ptr<ServiceProcess> service_;
   int nextIpId_ = 1;
 };

@@ -21,6 +21,7 @@
 #include "usage/limit_check.h"
 #include "usage/limit_events.h"
 #include "usage/mailbox_usage_task.h"
+#include "webstat/analyser_run_settings.h"
 #include "webstat/analyser_writers.h"
 
 namespace {
@@ -117,7 +118,7 @@ int statistics::start(Args args) {
   }
 
   guard::report(3, taskContext(L"Unable to cleanup unused data", __LINE__), [&] {
-    // >>> The AWStats configurations of deleted domains are cleaned up here first.
+    cleanAWstats(CDRDatabase::shared(), ExecSettings::system().componentDirectory(L"awstats"), files_.deleteList);
     deleteFiles(files_.deleteList);
     moveFiles(files_.ftpSaveList, saveFtpDirectory_, verbose_);
     moveFiles(files_.httpSaveList, saveHttpDirectory_, verbose_);
@@ -150,6 +151,9 @@ void statistics::calculateDomainsTraffic() {
                                                        [&task](const std::wstring& name) {
                                                          return task.defaultDocument(name);
                                                        });
+  // The generator runs' view of the installation and the run; it outlives their runs.
+  SystemAnalyserRunSettings analyserSettings(db, domains_, domainNames_, verbose_, files_.deleteList);
+  analyserWriters_->setRunSettings(&analyserSettings);
   task.collect(analyserWriters_.get(), &webModules_);
   const bool storing = (taskSet_ & kStoredTraffic) != 0;
   if (storing) task.store();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/domain_info.h"
 #include "app/vconsoleapp.h"
@@ -15,6 +16,7 @@
 #include "webstat/web_module_set.h"
 
 class AnalyserWriters;
+class CDRDatabase;
 
 class statistics : public vconsoleapp {
  public:
@@ -28,6 +30,17 @@ class statistics : public vconsoleapp {
   class LogForAnalyser;
   class LogForWebalizer;
   class LogForAWStats;
+
+  // Adds to `deleteList` every host configuration "awstats.<name>.conf" in the cgi-bin
+  // directory of the AWStats installation `awstatsDirectory` whose name is not one of the
+  // control panel's domains (the model and "awstats.conf" stay). Nothing when the
+  // directory is empty; a failure is reported at level 3 "Remove unused awstats configs".
+  static void cleanAWstats(CDRDatabase& db, const std::wstring& awstatsDirectory,
+                           std::vector<std::wstring>& deleteList);
+  // Moves the file `path` aside to `path` + a suffix of the thread and the time ("%d%d"),
+  // trying 16 suffixes while the name is taken, and returns the new path. Raises the OS
+  // error "Can't create backup file <path>" (operation "statistics::backupFile").
+  static std::wstring backupFile(const std::wstring& path);
 
   // Reads the statistics modules configuration; a configuration whose section factory
   // fails is reported and gives no modules, so that it cannot stop the run.

@@ -57,6 +57,7 @@ statistics::LogForAnalyser* AnalyserWriters::getAnalyserWriter(const std::wstrin
     writer = std::make_unique<statistics::LogForAWStats>(domain, host, std::move(defaultDocument));
   else
     writer = std::make_unique<statistics::LogForWebalizer>(domain, host, std::move(defaultDocument));
+  writer->setRunSettings(runSettings_);
   return writers_.emplace(text::toLower(key), std::move(writer)).first->second.get();
 }
 

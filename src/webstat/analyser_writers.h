@@ -52,6 +52,10 @@ class AnalyserWriters {
   // goes on.
   void runWebLogAnalyser();
 
+  // The installation and run the writers' generator runs use, given to every writer made
+  // from now on; it must outlive this object.
+  void setRunSettings(AnalyserRunSettings* settings) { runSettings_ = settings; }
+
   // The writers by key (tests, reports).
   using WriterMap = std::map<std::wstring, std::unique_ptr<statistics::LogForAnalyser>, text::LessNoCase>;
   const WriterMap& writers() const { return writers_; }
@@ -67,6 +71,7 @@ class AnalyserWriters {
   const DomainNameMap& domainNames_;
   WebstatLookup webstat_;
   DefaultDocumentLookup defaultDocument_;
+  AnalyserRunSettings* runSettings_ = nullptr;
   // Lower-cased domain name -> lower-cased setting; the lookups compare without regard to
   // case, so a line's names are never copied.
   std::map<std::wstring, std::wstring, text::LessNoCase> settings_;

@@ -19,6 +19,20 @@ statistics::LogFile& statistics::LogForAnalyser::getLogFile(int logType) {
   return files_[static_cast<size_t>(logType)];
 }
 
+AnalyserRunSettings& statistics::LogForAnalyser::runSettings() const {
+  if (!runSettings_)
+    throw vexception(L"The analyser run settings are not set", VCTX(L"", "statistics::LogForAnalyser::runSettings"));
+  return *runSettings_;
+}
+
+const wchar_t* statistics::LogForAnalyser::statisticsDirectoryName(int logType) {
+  static constexpr const wchar_t* kNames[] = {L"webstat", L"anon_ftpstat", L"ftpstat"};
+  if (logType < 0 || logType > 2)
+    throw ArgumentException(vformat(L"Log type %d has no statistics directory", logType),
+                            VCTX(L"", "statistics::LogForAnalyser::statisticsDirectoryName"));
+  return kNames[logType];
+}
+
 bool statistics::LogForAnalyser::hasLogData(int logType) {
   LogFile& file = getLogFile(logType);
   if (!file.isOpen()) return false;

@@ -23,6 +23,8 @@
 #include "traffic/w3c_record.h"
 #include "webstat/log_file.h"
 
+class AnalyserRunSettings;
+
 class statistics::LogForAnalyser {
  public:
   static constexpr int kLogTypes = 6;
@@ -56,7 +58,19 @@ class statistics::LogForAnalyser {
   const std::wstring& hostName() const { return hostName_; }
   const std::wstring& defaultDocument() const { return defaultDocument_; }
 
+  // The installation and run that `run` works with; it must outlive the writer (the run's
+  // writer set gives its own to every writer it makes).
+  void setRunSettings(AnalyserRunSettings* settings) { runSettings_ = settings; }
+
+  // The statistics directory of a log type: "webstat" (0), "anon_ftpstat" (1), "ftpstat"
+  // (2); a type without one raises ArgumentException.
+  static const wchar_t* statisticsDirectoryName(int logType);
+
  protected:
+  // The settings given with setRunSettings; raises vexception "The analyser run settings
+  // are not set" without them.
+  AnalyserRunSettings& runSettings() const;
+
   // Appends `line` converted to the writer's code page, with a line feed added when it is
   // not empty and does not end in one (see LogFile::append for the failures).
   void writeLineToLog(LogFile& file, std::wstring_view line);
@@ -88,6 +102,7 @@ class statistics::LogForAnalyser {
   std::wstring domainName_;
   std::wstring hostName_;
   std::wstring defaultDocument_;
+  AnalyserRunSettings* runSettings_ = nullptr;
   text::NarrowCodec codec_;
   std::string bytes_;
   std::array<LogFile, kLogTypes> files_;

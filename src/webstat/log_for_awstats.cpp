@@ -96,7 +96,3 @@ void statistics::LogForAWStats::processHTTPLogLine(const VDateTime&, int logType
 void statistics::LogForAWStats::processFTPLogLine(const VDateTime&, int logType, const W3CRecord& fields, bool) {
   writeLine(logType, true, "statistics::LogForAWStats::processFTPLogLine", [&](std::wstring&) { buildLine(fields, true); });
 }
-
-// The AWStats runner takes the temporary log from here; until it is part of the program a
-// writer's logs are kept for their life and then deleted, unread.
-void statistics::LogForAWStats::run(int /*logType*/) {}

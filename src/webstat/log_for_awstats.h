@@ -22,7 +22,11 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
   // As the HTTP line, with the writer's host name for a missing "cs-host", and an upload
   // (a method "created", possibly after a bracketed connection number) written as "sent".
   void processFTPLogLine(const VDateTime& lineTime, int logType, const W3CRecord& fields, bool download) override;
-  // Runs AWStats over the type's temporary log.
+  // Runs AWStats over the type's temporary log: writes the host's configuration
+  // "awstats.<host>.conf" in the installation (from its earlier one or the model), keeps the
+  // private copy of the AWStats web files in the domain's statistics directory of the type
+  // current, updates AWStats' history through Perl and writes the 21 report pages there.
+  // Without an installation it reports "AWStats is not installed..." once per process.
   void run(int logType) override;
 
  private:

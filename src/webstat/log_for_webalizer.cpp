@@ -66,7 +66,3 @@ void statistics::LogForWebalizer::processFTPLogLine(const VDateTime& t, int logT
     l.append(L"1 * c\n"sv);
   });
 }
-
-// The Webalizer runner takes the temporary log from here; until it is part of the program a
-// writer's logs are kept for their life and then deleted, unread.
-void statistics::LogForWebalizer::run(int /*logType*/) {}

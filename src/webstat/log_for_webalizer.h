@@ -16,8 +16,15 @@ class statistics::LogForWebalizer : public statistics::LogForAnalyser {
   // `<Www> <MON> DD hh:mm:ss YYYY 0 <ip> <bytes> <stem> b _ <o|i> <a|r> <user> <version> 1 * c`
   // and LF: the bytes sent for a download, received for an upload; "a" for anonymous FTP.
   void processFTPLogLine(const VDateTime& lineTime, int logType, const W3CRecord& fields, bool download) override;
-  // Starts Webalizer over the type's temporary log.
+  // Starts Webalizer over the type's temporary log and waits for it: quiet unless the run
+  // is verbose, the installation's configuration, the domain as the host name, the shared
+  // DNS cache, incremental, the type's log format, the pages into the domain's statistics
+  // directory of the type (created when missing). The previous "index.html" there is moved
+  // aside and comes back when the program cannot be started; afterwards a private AWStats
+  // copy left there is removed and the pages are made readable (failures only warned of).
   void run(int logType) override;
+  // The program's arguments for the type's log with the pages into `statisticsPath`.
+  std::wstring commandArguments(int logType, const std::wstring& statisticsPath);
 
   // The fields the two formats read, in the order of the Field enumeration.
   static const std::array<std::wstring_view, 10> kFieldList;

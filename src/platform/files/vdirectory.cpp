@@ -49,7 +49,7 @@ class DirStream {
 // Removes the entry `name` of the directory `parentFd`; `path` is its full path for
 // messages. Descends through directory descriptors opened without following links, so a
 // link swapped in during the walk cannot lead it out of the tree.
-void removeTreeAt(int parentFd, const std::string& name, const std::wstring& path) {
+void removeEntryTree(int parentFd, const std::string& name, const std::wstring& path) {
   int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
@@ -73,7 +73,7 @@ void removeTreeAt(int parentFd, const std::string& name, const std::wstring& pat
     if (child != "." && child != "..") children.push_back(std::move(child));
   }
   for (const std::string& child : children)
-    removeTreeAt(::dirfd(dir.get()), child, VFileName::combine(path, VFileName::fromNative(child)));
+    removeEntryTree(::dirfd(dir.get()), child, VFileName::combine(path, VFileName::fromNative(child)));
   if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
     filesupport::raise(L"RemoveDirectory", path, errno, VCTX(L"", "VDirectory::removeTree"));
 }
@@ -124,7 +124,11 @@ void VDirectory::remove(const std::wstring& path) {
 
 void VDirectory::removeTree(const std::wstring& path) {
   const std::string p = filesupport::nativePath(path, L"RemoveDirectory", VCTX(L"", "VDirectory::removeTree"));
-  removeTreeAt(AT_FDCWD, p, path);
+  removeEntryTree(AT_FDCWD, p, path);
+}
+
+void VDirectory::removeTreeAt(int parentFd, const std::string& name, const std::wstring& path) {
+  removeEntryTree(parentFd, name, path);
 }
 
 void VDirectory::copy(const std::wstring& from, const std::wstring& to, bool recursive) {

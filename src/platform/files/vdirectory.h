@@ -27,6 +27,9 @@ class VDirectory {
   // failure raises ("RemoveDirectory" or "DeleteFile"); what was removed before stays
   // removed.
   static void removeTree(const std::wstring& path);
+  // The same for the entry `name` of the open directory `parentFd`, reached without
+  // following a link whatever the path above it; `path` names the entry in messages.
+  static void removeTreeAt(int parentFd, const std::string& name, const std::wstring& path);
   // Copies the files of the directory `from` into `to` (created when missing), replacing
   // files of the same names; with `recursive` the subdirectories too. Symbolic links are
   // copied as links. Raises on the first failure ("CopyFile", "CreateDirectory", ...).
