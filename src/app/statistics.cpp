@@ -8,6 +8,7 @@
 #include "db/transaction.h"
 #include "maintenance/action_log_rotation.h"
 #include "maintenance/avstatistics.h"
+#include "maintenance/log_rotation.h"
 #include "platform/exec/exec_settings.h"
 #include "platform/report/console.h"
 #include "platform/report/guard.h"
@@ -165,10 +166,10 @@ void statistics::calculateDomainsTraffic() {
 
   if (storing) {
     guard::report(3, taskContext(L"launchLogRotate", __LINE__), [&] {
+      // Only the domains whose logs this run has collected: another run owns the others.
       for (auto& [id, domain] : domains_) {
         if (!domain->trafficLocked()) continue;
-        // >>> Domain log rotation: the logs of each domain whose traffic lock the run holds
-        // are rotated here.
+        logrotate::start(db, domainNames_, domain->name(), domain->logDirectories());
       }
     });
   }
