@@ -73,10 +73,11 @@ std::vector<LogFileEntry> listLogFiles(int dirFd, const std::wstring& directory)
 
 std::string nativeName(const std::wstring& path) { return VFileName::toNative(VFileName::fileName(path)); }
 
-// Whether anything, a dangling link included, stands under `name` in the directory.
+// Whether anything, a dangling link included, stands under `name` in the directory. A name
+// the system cannot look up counts as taken, except one too long to exist.
 bool present(int dirFd, const std::string& name) {
   struct stat st;
-  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || (errno != ENOENT && errno != ENAMETOOLONG);
 }
 
 // ---- Compression

@@ -15,6 +15,7 @@
 #include "maintenance/log_rotation_policy.h"
 #include "maintenance/zip_archive.h"
 #include "platform/text/text_codec.h"
+#include "testing/log_recorder.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
 
@@ -156,6 +157,17 @@ TEST_F(LogArchive, OlderArchivesAreRenumberedBeforeTheNewOne) {
   EXPECT_EQ(readFile(path("a.log_2.zip")), "first");
   EXPECT_EQ(readFile(path("a.log_1.zip")), "second");
   EXPECT_EQ(unzip({"-p", path("a.log.zip")}), "third");
+}
+
+TEST_F(LogArchive, AnArchiveThatCannotBeRenumberedKeepsTheLog) {
+  const std::string name(251, 'n');  // the name + "_1.zip" is too long for the file system
+  writeFile(path(name), "log");
+  writeFile(path(name + ".zip"), "older");
+  LogRecorder log;
+  EXPECT_FALSE(compressLogFile(wpath(name)));
+  EXPECT_TRUE(log.contains(3, L"Can't rename file " + wpath(name + ".zip") + L" to " + wpath(name + "_1.zip")));
+  EXPECT_EQ(readFile(path(name)), "log");
+  EXPECT_EQ(readFile(path(name + ".zip")), "older");
 }
 
 TEST_F(LogArchive, APlantedLinkIsNeitherFollowedNorWrittenThrough) {
