@@ -131,8 +131,9 @@ TEST_P(TrafficRun, EveryRuleInOneLogStoredByDomainAndDayWithWindowsAndOnlyNewLin
   run({"--http-traffic"});
   EXPECT_EQ(rows(), row(1, 7, 183) + "; " + row(2, 1, 72));
 
-  // Lines stamped from the stored end on are the next run's, and only they.
-  const VDateTime stored = VDateTime::parse(end, L"YMDhms");
+  // Lines stamped from the stored end on are the next run's, and only they. The second run
+  // stored an end of its own, a second later than the first's when the two runs straddled one.
+  const VDateTime stored = VDateTime::parse(window(1), L"YMDhms");
   while (VDateTime::nowUtc() < stored + 1) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const std::string at = text8(stored.toSqlDateText()) + " ";
   const std::string clock = text8(stored.toRegistryText().substr(11));
