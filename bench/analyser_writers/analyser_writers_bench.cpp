@@ -37,8 +37,9 @@ std::vector<W3CRecord> sampleRecords() {
     const std::wstring stem = L"/catalog/item" + n + L".html";
     const std::wstring ip = L"192.0.2." + std::to_wstring(i % 250);
     const std::wstring bytes = std::to_wstring(1000 + 37 * i);
+    const std::wstring query = i % 2 ? L"-" : L"q=" + n;
     const std::wstring_view values[] = {L"2024-01-05", time, L"W3SVC7", L"WEB1", L"10.0.0.7",
-                                        i % 3 ? L"GET" : L"[12]created", stem, i % 2 ? L"-" : L"q=" + n, L"80",
+                                        i % 3 ? L"GET" : L"[12]created", stem, query, L"80",
                                         L"-", ip, L"HTTP/1.1",
                                         L"Mozilla/5.0+(X11;+Linux+x86_64)+AppleWebKit/537.36+(KHTML,+like+Gecko)",
                                         L"-", L"http://www.example.test/", L"www.example.test", L"200", L"0", L"0",

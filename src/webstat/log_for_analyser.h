@@ -92,6 +92,25 @@ class statistics::LogForAnalyser {
     }
   }
 
+  // Writes a line that build(bytes) composes directly as bytes, for code pages that keep
+  // ASCII as it is: build returns false when the line needs more than ASCII, and then
+  // nothing is written and false returned, as it is for any other code page. Failures pass
+  // on as writeLine's do.
+  template <typename Build>
+  bool writeAsciiLine(int logType, const char* operation, Build&& build) {
+    if (!codec_.keepsAscii()) return false;
+    LogFile& file = getLogFile(logType);
+    try {
+      bytes_.clear();
+      if (!build(bytes_)) return false;
+      bytes_.push_back('\n');
+      file.append(bytes_);
+      return true;
+    } catch (...) {
+      rethrowWriteFailure(file, false, operation);
+    }
+  }
+
   // The line being built; cleared, never shrunk.
   std::wstring line_;
 
@@ -116,12 +135,15 @@ using FieldHandles = W3CFieldHandles<N>;
 
 // The value of a field, unless it is empty or "-": then `fallback`.
 inline std::wstring_view valueOr(std::wstring_view value, std::wstring_view fallback) {
-  return value.empty() || value == std::wstring_view(L"-", 1) ? fallback : value;
+  return value.empty() || (value.size() == 1 && value[0] == L'-') ? fallback : value;
 }
 // Appends `value` in decimal, padded with zeros to `width` digits.
 void appendNumber(std::wstring& out, int value, int width);
 // Appends "hh:mm:ss".
 void appendClock(std::wstring& out, const VDateTime& t);
+// Appends `value` as bytes when all its characters are ASCII; false (and `out` holding part
+// of it) otherwise.
+bool appendAscii(std::string& out, std::wstring_view value);
 // "JAN".."DEC" for 1..12 ("???" outside), "Sun".."Sat" for 0..6.
 std::wstring_view monthName(int month);
 std::wstring_view weekdayName(int weekday);

@@ -30,6 +30,35 @@ void presentUploadAsSent(std::wstring& line, size_t from, size_t length) {
   }
 }
 
+// The digits text[from, from+count) as a number; -1 when one of them is not a digit.
+int digitsAt(std::wstring_view text, size_t from, size_t count) {
+  int value = 0;
+  for (size_t i = from; i < from + count; ++i) {
+    const wchar_t c = text[i];
+    if (c < L'0' || c > L'9') return -1;
+    value = value * 10 + (c - L'0');
+  }
+  return value;
+}
+
+// "YYYY-MM-DD" and "hh:mm:ss" with values in range, as IIS writes them, of years from 1970.
+bool readIisMoment(std::wstring_view date, std::wstring_view time, VDateTime& out) {
+  if (date.size() != 10 || date[4] != L'-' || date[7] != L'-') return false;
+  if (time.size() != 8 || time[2] != L':' || time[5] != L':') return false;
+  const int year = digitsAt(date, 0, 4), month = digitsAt(date, 5, 2), day = digitsAt(date, 8, 2);
+  const int hour = digitsAt(time, 0, 2), minute = digitsAt(time, 3, 2), second = digitsAt(time, 6, 2);
+  // Other years are left to the general reader, whatever it makes of them.
+  if (year < 1970 || year > 9998 || month < 1 || month > 12 || day < 1 || day > VDateTime::daysInMonth(year, month)) return false;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
+  out = VDateTime(year, month, day, hour, minute, second);
+  return true;
+}
+
+// Writes `value` as `width` digits at `at` (value has at most `width` digits).
+void putDigits(char* at, int value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+}
+
 }  // namespace
 
 VDateTime statistics::LogForAWStats::localTime(const VDateTime& utc) {
@@ -89,7 +118,37 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
   }
 }
 
+bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::string& out) {
+  const std::array<W3CField, 22>& field = handles_.of(fields);
+  VDateTime utc;
+  if (!readIisMoment(fields.get(field[0]), fields.get(field[1]), utc)) return false;
+  const VDateTime t = localTime(utc);
+  if (t.year < 1 || t.year > 9999) return false;
+  out.resize(19);
+  char* at = out.data();
+  putDigits(at, t.year, 4);
+  at[4] = '-';
+  putDigits(at + 5, t.month, 2);
+  at[7] = '-';
+  putDigits(at + 8, t.day, 2);
+  at[10] = ' ';
+  putDigits(at + 11, t.hour, 2);
+  at[13] = ':';
+  putDigits(at + 14, t.minute, 2);
+  at[16] = ':';
+  putDigits(at + 17, t.second, 2);
+  for (size_t i = 2; i < kFieldList.size(); ++i) {
+    out.push_back(' ');
+    if (!analyser_line::appendAscii(out, valueOr(fields.get(field[i]), L"-"sv))) return false;
+  }
+  return true;
+}
+
 void statistics::LogForAWStats::processHTTPLogLine(const VDateTime&, int logType, const W3CRecord& fields) {
+  // Most lines are ASCII: they go out as bytes without the wide line and its conversion.
+  if (writeAsciiLine(logType, "statistics::LogForAWStats::processHTTPLogLine",
+                     [&](std::string& out) { return buildAsciiLine(fields, out); }))
+    return;
   writeLine(logType, false, "statistics::LogForAWStats::processHTTPLogLine", [&](std::wstring&) { buildLine(fields, false); });
 }
 

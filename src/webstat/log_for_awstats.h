@@ -31,6 +31,10 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
 
  private:
   void buildLine(const W3CRecord& fields, bool ftp);
+  // The HTTP line straight as bytes, for a line of ASCII text whose date and time have the
+  // shape IIS writes ("YYYY-MM-DD", "hh:mm:ss") and valid values; false for any other
+  // line, which buildLine writes instead.
+  bool buildAsciiLine(const W3CRecord& fields, std::string& out);
   // `utc` in local time. Zones change their offset only at quarter hours, so the offset of
   // the last quarter hour asked serves every line of it (log lines come in time order).
   VDateTime localTime(const VDateTime& utc);

@@ -35,6 +35,9 @@ class NarrowCodec {
 
   const std::string& codeset() const { return codeset_; }
   bool isUtf8() const { return kind_ == Kind::Utf8; }
+  // True when every ASCII character is one byte of the same value in this set, so text of
+  // ASCII characters needs no conversion.
+  bool keepsAscii() const { return kind_ != Kind::Iconv; }
 
   void appendDecoded(std::string_view bytes, std::wstring& out) const;
   std::wstring decode(std::string_view bytes) const;
