@@ -71,6 +71,7 @@ void MailLogTraffic::fieldsOf(int64_t utcSeconds, int32_t fields[6]) {
 }
 
 bool MailLogTraffic::inPeriod(int64_t utcSeconds) {
+  if (utcSeconds < 0) return false;  // before 1970 even for the zero start
   int32_t fields[6];
   fieldsOf(utcSeconds, fields);
   return !fieldsBefore(fields, start_) && fieldsBefore(fields, end_);

@@ -73,8 +73,7 @@ class MailLogTraffic {
   std::vector<Queued> table_;  // open addressing, linear probing; size a power of two
   size_t count_ = 0;
   int32_t file_ = 0;
-  int64_t latest_ = 0;         // the latest moment seen
-  int64_t currentSeconds_ = 0; // the moment of the line being added
+  int64_t latest_ = 0;  // the latest moment seen
   DayCache dayCache_;
   char domainBuffer_[256];
 };

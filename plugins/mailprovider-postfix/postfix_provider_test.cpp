@@ -313,7 +313,9 @@ TEST(PostfixProvider, LocalZoneAndYearFromTheFile) {
   writeFile(log,
             "Dec 31 00:30:00 mx dovecot: imap(a@example.com)<1>: Logged out in=1 out=2\n"
             "Jan  1 00:30:00 mx dovecot: imap(a@example.com)<1>: Logged out in=3 out=4\n"
-            "Jul  1 00:30:00 mx dovecot: imap(a@example.com)<1>: Logged out in=5 out=6\n");
+            "Jul  1 00:30:00 mx dovecot: imap(a@example.com)<1>: Logged out in=5 out=6\n"
+            // UTC 1969: before the zero start's first day
+            "1970-01-01T00:30:00+01:00 mx dovecot: imap(a@example.com)<1>: Logged out in=7 out=8\n");
   setModified(log, utc(2027, 1, 2, 0));
   mailmng::MailDomainMap domains = {{L"example.com", {}}};
   mailmng::SentMessagesMap sent;
