@@ -51,7 +51,7 @@ MailLogTraffic::MailLogTraffic(const mailmng::Moment& start, const mailmng::Mome
   }
 }
 
-void MailLogTraffic::fieldsOf(int64_t utcSeconds, int32_t fields[6]) {
+void MailLogTraffic::fieldsOf(int64_t utcSeconds, int32_t fields[6]) const {
   int64_t days = utcSeconds / 86400;
   int64_t secondsOfDay = utcSeconds % 86400;
   if (secondsOfDay < 0) {
@@ -78,9 +78,8 @@ bool MailLogTraffic::inPeriod(int64_t utcSeconds) {
 }
 
 bool MailLogTraffic::beforeEnd(int64_t utcSeconds) const {
-  MailLogTraffic& self = const_cast<MailLogTraffic&>(*this);  // only the day cache changes
   int32_t fields[6];
-  self.fieldsOf(utcSeconds, fields);
+  fieldsOf(utcSeconds, fields);
   return fieldsBefore(fields, end_);
 }
 
@@ -196,11 +195,9 @@ void MailLogTraffic::add(const MailLogLine& line) {
 }
 
 bool MailLogTraffic::openMessagesFrom(int32_t file) const {
-  int64_t endSeconds = 0;
-  {
-    // The period's end as UTC seconds (its fields are a complete moment).
-    endSeconds = daysFromCivil(end_[0], end_[1], end_[2]) * 86400 + end_[3] * 3600 + end_[4] * 60 + end_[5];
-  }
+  // The period's end as UTC seconds (its fields are a complete moment).
+  const int64_t endSeconds =
+      daysFromCivil(end_[0], end_[1], end_[2]) * 86400 + end_[3] * 3600 + end_[4] * 60 + end_[5];
   for (const Queued& q : table_)
     if (q.idLength != 0 && q.file == file && q.queuedAt >= endSeconds - kLongestQueueSeconds) return true;
   return false;

@@ -56,7 +56,7 @@ class MailLogTraffic {
   };
 
   // The fields year..second of a UTC moment, in the order the period compares them.
-  void fieldsOf(int64_t utcSeconds, int32_t fields[6]);
+  void fieldsOf(int64_t utcSeconds, int32_t fields[6]) const;
   bool inPeriod(int64_t utcSeconds);
   int32_t domainIndex(std::string_view address);
   mailmng::MailDayTraffic& dayOf(int32_t domain);
@@ -74,7 +74,7 @@ class MailLogTraffic {
   size_t count_ = 0;
   int32_t file_ = 0;
   int64_t latest_ = 0;  // the latest moment seen
-  DayCache dayCache_;
+  mutable DayCache dayCache_;  // the day of the latest moment asked for
   char domainBuffer_[256];
 };
 
