@@ -29,6 +29,7 @@
 #include "testing/service_process.h"
 #include "testing/temp_dir.h"
 #include "../deterministic_random.h"
+#include "../timed_process.h"
 
 namespace {
 
@@ -137,34 +138,8 @@ long long writeLogs(const std::string& logs, size_t lines) {
   return total;
 }
 
-struct Timed {
-  double seconds = 0;
-  long peakKb = 0;
-  int status = 0;
-};
-
-// Runs `argv` with stdout and stderr to /dev/null; the wall time and the child's peak
-// resident set.
-Timed timed(const std::vector<std::string>& argv) {
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::FILE* null = std::fopen("/dev/null", "w");
-    dup2(fileno(null), 1);
-    dup2(fileno(null), 2);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  Timed t;
-  struct rusage usage {};
-  wait4(pid, &t.status, 0, &usage);
-  t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  t.peakKb = usage.ru_maxrss;
-  return t;
-}
+// Runs `argv` with stdout and stderr to /dev/null.
+Timed timed(const std::vector<std::string>& argv) { return timedProcess(argv, "/dev/null", true); }
 
 }  // namespace
 

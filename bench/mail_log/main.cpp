@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "../deterministic_random.h"
+#include "../timed_process.h"
 #include "../malloc_counter.h"
 #include "cadro/mail_provider.h"
 
@@ -104,30 +105,9 @@ const char* kAwk =
     "/: removed$/ { delete size[$6] }\n"
     "END { for (d in b) print d, b[d] }\n";
 
-struct Timed {
-  double seconds = 0;
-  long peakKb = 0;
-  int status = 0;
-};
-
 // Runs `argv` with its standard output into `output`.
 Timed timed(const std::vector<std::string>& argv, const std::string& output) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!std::freopen(output.c_str(), "w", stdout)) _exit(126);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  Timed t;
-  struct rusage usage {};
-  wait4(pid, &t.status, 0, &usage);
-  t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  t.peakKb = usage.ru_maxrss;
-  return t;
+  return timedProcess(argv, output, false);
 }
 
 // The measured process: the provider's traffic of the log named by the settings; prints the

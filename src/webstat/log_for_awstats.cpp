@@ -1,5 +1,7 @@
 #include "webstat/log_for_awstats.h"
 
+#include "traffic/log_line_rules.h"
+
 
 using namespace std::literals;
 using analyser_line::appendNumber;
@@ -28,30 +30,6 @@ void presentUploadAsSent(std::wstring& line, size_t from, size_t length) {
       return;
     }
   }
-}
-
-// The digits text[from, from+count) as a number; -1 when one of them is not a digit.
-int digitsAt(std::wstring_view text, size_t from, size_t count) {
-  int value = 0;
-  for (size_t i = from; i < from + count; ++i) {
-    const wchar_t c = text[i];
-    if (c < L'0' || c > L'9') return -1;
-    value = value * 10 + (c - L'0');
-  }
-  return value;
-}
-
-// "YYYY-MM-DD" and "hh:mm:ss" with values in range, as IIS writes them, of years from 1970.
-bool readIisMoment(std::wstring_view date, std::wstring_view time, VDateTime& out) {
-  if (date.size() != 10 || date[4] != L'-' || date[7] != L'-') return false;
-  if (time.size() != 8 || time[2] != L':' || time[5] != L':') return false;
-  const int year = digitsAt(date, 0, 4), month = digitsAt(date, 5, 2), day = digitsAt(date, 8, 2);
-  const int hour = digitsAt(time, 0, 2), minute = digitsAt(time, 3, 2), second = digitsAt(time, 6, 2);
-  // Other years are left to the general reader, whatever it makes of them.
-  if (year < 1970 || year > 9998 || month < 1 || month > 12 || day < 1 || day > VDateTime::daysInMonth(year, month)) return false;
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
-  out = VDateTime(year, month, day, hour, minute, second);
-  return true;
 }
 
 // Writes `value` as `width` digits at `at` (value has at most `width` digits).
@@ -92,12 +70,7 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
     l.append(date).push_back(L' ');
     l.append(time);
   } else {
-    VDateTime utc = VDateTime::parse(date, L"YMD"sv);
-    const VDateTime clock = VDateTime::parse(time, L"hms"sv);
-    utc.hour = clock.hour;
-    utc.minute = clock.minute;
-    utc.second = clock.second;
-    const VDateTime t = localTime(utc);
+    const VDateTime t = localTime(w3cLineTime(date, time));
     appendNumber(l, t.year, 4);
     l.push_back(L'-');
     appendNumber(l, t.month, 2);
@@ -120,8 +93,12 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
 
 bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::string& out) {
   const std::array<W3CField, 22>& field = handles_.of(fields);
-  VDateTime utc;
-  if (!readIisMoment(fields.get(field[0]), fields.get(field[1]), utc)) return false;
+  const std::wstring_view date = fields.get(field[0]);
+  const std::wstring_view time = fields.get(field[1]);
+  // Lines without a date or time, or of other shapes than IIS writes, take the general way.
+  if (date.size() != 10 || time.size() != 8) return false;
+  const VDateTime utc = w3cLineTime(date, time);
+  if (utc.year < 1970 || !utc.isValid()) return false;
   const VDateTime t = localTime(utc);
   if (t.year < 1 || t.year > 9999) return false;
   out.resize(19);

@@ -98,18 +98,51 @@ std::wstring fromUtf8(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// Copies the leading ASCII characters of wide[0, n) to `out` as bytes and returns how many
+// there were. Eight at a time while they last: log text is mostly ASCII, and the loop the
+// compiler makes of the blocks keeps up with memcpy.
+size_t copyAsciiRun(const wchar_t* wide, size_t n, char* out) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint32_t any = 0;
+    for (size_t k = 0; k < 8; ++k) any |= static_cast<uint32_t>(wide[i + k]);
+    if (any >= 0x80) break;
+    for (size_t k = 0; k < 8; ++k) out[i + k] = static_cast<char>(wide[i + k]);
+  }
+  for (; i < n && static_cast<uint32_t>(wide[i]) < 0x80; ++i) out[i] = static_cast<char>(wide[i]);
+  return i;
+}
+
+// Appends `wide` with one byte per character: ASCII as it is, characters up to `highest`
+// as their low byte, any other as '?'.
+void appendSingleByte(std::wstring_view wide, uint32_t highest, std::string& out) {
+  const size_t start = out.size();
+  out.resize(start + wide.size());
+  char* p = out.data() + start;
+  for (size_t i = 0; i < wide.size();) {
+    i += copyAsciiRun(wide.data() + i, wide.size() - i, p + i);
+    if (i == wide.size()) break;
+    const auto c = static_cast<uint32_t>(wide[i]);
+    p[i++] = c <= highest ? static_cast<char>(c) : '?';
+  }
+}
+
+}  // namespace
+
 void appendToUtf8(std::wstring_view wide, std::string& out) {
   // Room for the longest encoding first, then bytes through a pointer: the per-character
   // push_back of the general path is what made long log lines slow.
   const size_t start = out.size();
   out.resize(start + 4 * wide.size());
   char* p = out.data() + start;
-  for (wchar_t w : wide) {
-    auto cp = static_cast<char32_t>(w);
-    if (cp < 0x80) {
-      *p++ = static_cast<char>(cp);
-      continue;
-    }
+  for (size_t i = 0; i < wide.size();) {
+    const size_t run = copyAsciiRun(wide.data() + i, wide.size() - i, p);
+    p += run;
+    i += run;
+    if (i == wide.size()) break;
+    auto cp = static_cast<char32_t>(wide[i++]);
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
     if (cp < 0x800) {
       *p++ = static_cast<char>(0xC0 | (cp >> 6));
@@ -192,10 +225,10 @@ void NarrowCodec::appendEncoded(std::wstring_view wide, std::string& out) const 
       appendToUtf8(wide, out);
       return;
     case Kind::Ascii:
-      for (wchar_t w : wide) out.push_back(w >= 0 && w < 0x80 ? static_cast<char>(w) : '?');
+      appendSingleByte(wide, 0x7f, out);
       return;
     case Kind::Latin1:
-      for (wchar_t w : wide) out.push_back(w >= 0 && w < 0x100 ? static_cast<char>(w) : '?');
+      appendSingleByte(wide, 0xff, out);
       return;
     case Kind::Iconv:
       break;
