@@ -14,7 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/text/narrow_decoder.h"
+#include "platform/text/text_codec.h"
 #include "traffic/w3c_field_names.h"
+#include "traffic/w3c_record.h"
 #include "webstat/log_for_awstats.h"
 #include "webstat/log_for_webalizer.h"
 #include "../malloc_counter.h"
@@ -30,6 +33,7 @@ std::vector<W3CRecord> sampleRecords() {
                                     L"sc-status", L"sc-substatus", L"sc-win32-status", L"sc-bytes", L"cs-bytes",
                                     L"time-taken"});
   std::vector<W3CRecord> records(256);
+  const text::NarrowDecoder decoder(text::NarrowCodec::system());
   for (size_t i = 0; i < records.size(); ++i) {
     const std::wstring n = std::to_wstring(i);
     // Times of one quarter hour, as the lines of a real log come in time order.
@@ -44,7 +48,10 @@ std::vector<W3CRecord> sampleRecords() {
                                         L"Mozilla/5.0+(X11;+Linux+x86_64)+AppleWebKit/537.36+(KHTML,+like+Gecko)",
                                         L"-", L"http://www.example.test/", L"www.example.test", L"200", L"0", L"0",
                                         bytes, L"420", L"15"};
-    records[i].assign(names, L"", values);
+    // Read as the traffic task reads a log line, so the record carries the bytes too.
+    std::wstring line;
+    for (std::wstring_view value : values) line.append(line.empty() ? L"" : L" ").append(value);
+    records[i].parseLine(text::toUtf8(line), names, decoder);
   }
   return records;
 }

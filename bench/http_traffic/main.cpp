@@ -7,9 +7,10 @@
 //
 //   bench_http_traffic [lines...]      (default 1000000 4000000)
 //
-// Prints lines per second, the ratio to awk and the peak resident memory of each run; exits
-// with 2 when a run's stored bytes differ from what the logs hold. BENCH_WRAP, when set, is
-// a command the program is started under ("perf record -g"), run through /bin/sh.
+// Prints lines per second, the ratio to awk and the peak resident memory of each run (the
+// fastest of three); exits with 2 when a run's stored bytes differ from what the logs hold.
+// BENCH_WRAP, when set, is a command the program is started under ("perf record -g"), run
+// through /bin/sh.
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -138,6 +139,20 @@ long long writeLogs(const std::string& logs, size_t lines) {
   return total;
 }
 
+// Each figure is the fastest of this many runs: on a shared machine the slower ones
+// measure the neighbours.
+constexpr int kRuns = 3;
+
+template <typename Run>
+Timed bestOf(int runs, Run&& run) {
+  Timed best = run();
+  for (int i = 1; i < runs; ++i) {
+    const Timed next = run();
+    if (next.seconds < best.seconds) best = next;
+  }
+  return best;
+}
+
 // Runs `argv` with stdout and stderr to /dev/null.
 Timed timed(const std::vector<std::string>& argv) { return timedProcess(argv, "/dev/null", true); }
 
@@ -178,26 +193,31 @@ int main(int argc, char** argv) {
   int status = 0;
   std::printf("%10s %-8s %10s %12s %8s %8s %9s\n", "lines", "webstat", "seconds", "lines/s", "awk s", "ratio",
               "peak MB");
+  std::fflush(stdout);  // before the children are forked, or they write it out again
   for (size_t lines : counts) {
     const long long expected = writeLogs(logs, lines);
     const size_t written = lines / kDomains * kDomains;
     // The page cache is warm for both: each reads the files once before it is timed.
     timed({"/bin/sh", "-c", "cat" + files + " >/dev/null"});
-    const Timed awk = timed({"/bin/sh", "-c", "awk '!/^#/{b[$16]+=$20}' " + files});
+    const Timed awk = bestOf(kRuns, [&] { return timed({"/bin/sh", "-c", "awk '!/^#/{b[$16]+=$20}' " + files}); });
     double none = 0;
     for (const char* webstat : {"none", "awstats"}) {
-      setWebstat(database, webstat);
-      registry::deleteTree(HKEY_LOCAL_MACHINE, registry::kDomainStateKey);
       std::vector<std::string> command = {statistics, "--http-traffic"};
       if (const char* wrap = std::getenv("BENCH_WRAP"))
         command = {"/bin/sh", "-c", std::string(wrap) + " '" + statistics + "' --http-traffic"};
-      const Timed run = timed(command);
-      const long long stored = storedBytes(database);
-      if (run.status != 0 || stored != expected) {
-        std::fprintf(stderr, "run with %s: status %d, stored %lld bytes of %lld\n", webstat, run.status, stored,
-                     expected);
-        status = 2;
-      }
+      const Timed run = bestOf(kRuns, [&] {
+        // Every run counts the same lines anew: no stored traffic, no log windows.
+        setWebstat(database, webstat);
+        registry::deleteTree(HKEY_LOCAL_MACHINE, registry::kDomainStateKey);
+        const Timed one = timed(command);
+        const long long stored = storedBytes(database);
+        if (one.status != 0 || stored != expected) {
+          std::fprintf(stderr, "run with %s: status %d, stored %lld bytes of %lld\n", webstat, one.status, stored,
+                       expected);
+          status = 2;
+        }
+        return one;
+      });
       std::printf("%10zu %-8s %10.2f %12.0f %8.2f %8.2f %9.1f", written, webstat, run.seconds, written / run.seconds,
                   awk.seconds, run.seconds / awk.seconds, run.peakKb / 1024.0);
       if (none == 0)

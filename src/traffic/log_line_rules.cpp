@@ -31,25 +31,36 @@ int digitsAt(std::wstring_view text, size_t from, size_t count) {
   return value;
 }
 
-// "YYYY-MM-DD" and "hh:mm:ss" with values in range, as IIS writes them, of years from 1970:
-// the shape of nearly every line, read without the general parser.
-bool readIisMoment(std::wstring_view date, std::wstring_view time, VDateTime& out) {
+}  // namespace
+
+bool readIisDate(std::wstring_view date, IisMoment& out) {
   if (date.size() != 10 || date[4] != L'-' || date[7] != L'-') return false;
-  if (time.size() != 8 || time[2] != L':' || time[5] != L':') return false;
   const int year = digitsAt(date, 0, 4), month = digitsAt(date, 5, 2), day = digitsAt(date, 8, 2);
-  const int hour = digitsAt(time, 0, 2), minute = digitsAt(time, 3, 2), second = digitsAt(time, 6, 2);
   // Other years are left to the general reader, whatever it makes of them.
   if (year < 1970 || year > 9998 || month < 1 || month > 12) return false;
   if (day < 1 || day > VDateTime::daysInMonth(year, month)) return false;
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
-  out = VDateTime(year, month, day, hour, minute, second);
+  out.year = year;
+  out.month = month;
+  out.day = day;
   return true;
 }
 
-}  // namespace
+bool readIisClock(std::wstring_view time, IisMoment& out) {
+  if (time.size() != 8 || time[2] != L':' || time[5] != L':') return false;
+  const int hour = digitsAt(time, 0, 2), minute = digitsAt(time, 3, 2), second = digitsAt(time, 6, 2);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
+  out.hour = hour;
+  out.minute = minute;
+  out.second = second;
+  return true;
+}
+
+bool readIisMoment(std::wstring_view date, std::wstring_view time, IisMoment& out) {
+  return readIisDate(date, out) && readIisClock(time, out);
+}
 
 VDateTime w3cLineTime(std::wstring_view date, std::wstring_view time) {
-  if (VDateTime fast; readIisMoment(date, time, fast)) return fast;
+  if (IisMoment m; readIisMoment(date, time, m)) return VDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second);
   VDateTime t = VDateTime::parse(date, L"YMD"sv);
   const VDateTime clock = VDateTime::parse(time, L"hms"sv);
   t.hour = clock.hour;

@@ -13,6 +13,18 @@
 // record UTC. A missing field leaves its part zero.
 VDateTime w3cLineTime(std::wstring_view date, std::wstring_view time);
 
+// A moment in the shape IIS writes nearly every line in: "YYYY-MM-DD" and "hh:mm:ss", with
+// values in range, of a year from 1970 to 9998.
+struct IisMoment {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+// Reads `date` and `time` of that shape into `out`; false for any other text (which
+// w3cLineTime reads with the general parser). The halves read one field each, setting only
+// their part of `out`.
+bool readIisMoment(std::wstring_view date, std::wstring_view time, IisMoment& out);
+bool readIisDate(std::wstring_view date, IisMoment& out);
+bool readIisClock(std::wstring_view time, IisMoment& out);
+
 // Whether the date is a calendar date: month 1..12 and day 1..the month's length
 // (Gregorian leap years). Reports "Invalid datetime %04d/%02d/%02d skipped" at level 1
 // when it is not.

@@ -68,3 +68,15 @@ W3CField W3CFieldNames::find(std::wstring_view name) const {
     if (names_[static_cast<size_t>(slot)] == name) return W3CField(slot);
   }
 }
+
+int W3CFieldNames::runOf(std::span<const W3CField> fields) const {
+  if (fields.empty()) return -1;
+  const int first = fields[0].last_;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const int at = fields[i].last_;
+    if (at != first + static_cast<int>(i) || static_cast<size_t>(at) >= names_.size() ||
+        previousSame_[static_cast<size_t>(at)] >= 0)
+      return -1;
+  }
+  return first;
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,9 @@ class W3CFieldNames {
     while (at >= 0 && static_cast<size_t>(at) >= paired) at = previousSame_[static_cast<size_t>(at)];
     return at;
   }
+  // The position of the first of `fields` when they name consecutive fields of the block,
+  // each listed once, so that their values stand side by side in a line; -1 otherwise.
+  int runOf(std::span<const W3CField> fields) const;
   // Handles of the distinct names, ordered by name: the iteration order of a record's map.
   const std::vector<W3CField>& byName() const { return byName_; }
 

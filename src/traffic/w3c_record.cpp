@@ -28,6 +28,7 @@ void W3CRecord::parseLine(std::string_view bytes, const std::shared_ptr<const W3
   if (names_ != names) names_ = names;
   const size_t wanted = names ? names->size() : 0;
   if (decoder.asciiTransparent() && parseAscii(bytes, wanted)) return;
+  ascii_ = false;
   storage_.clear();
   decoder.appendDecoded(bytes, storage_);
   lineLength_ = storage_.size();
@@ -42,15 +43,19 @@ bool W3CRecord::parseAscii(std::string_view bytes, size_t wanted) {
   const size_t n = bytes.size();
   // resize() writes only the characters beyond the previous line's length.
   storage_.resize(n);
+  bytes_.resize(n);
   wchar_t* out = storage_.data();
+  char* const bytesOut = bytes_.data();
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   // Locals, not members: the character stores may alias anything, members would be
   // reloaded after each of them.
   Span* const spanOut = spans(wanted);
   size_t count = 0;
   size_t start = 0;
+  bool emptyValue = false;  // two separators in a row, or one at an end
   auto separator = [&](size_t at) {
     if (count < wanted) spanOut[count++] = Span{start, at};
+    emptyValue |= at == start;
     start = at + 1;
   };
   size_t i = 0;
@@ -60,9 +65,11 @@ bool W3CRecord::parseAscii(std::string_view bytes, size_t wanted) {
   const __m128i space = _mm_set1_epi8(' ');
   const __m128i belowTab = _mm_set1_epi8('\t' - 1);
   const __m128i aboveCr = _mm_set1_epi8('\r' + 1);
+  __m128i anyControl = zero;
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
     if (_mm_movemask_epi8(v) != 0) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytesOut + i), v);
     const __m128i lo = _mm_unpacklo_epi8(v, zero);
     const __m128i hi = _mm_unpackhi_epi8(v, zero);
     auto* o = reinterpret_cast<__m128i*>(out + i);
@@ -72,6 +79,7 @@ bool W3CRecord::parseAscii(std::string_view bytes, size_t wanted) {
     _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(hi, zero));
     // All bytes are below 0x80 here, so the signed compares order them correctly.
     const __m128i controls = _mm_and_si128(_mm_cmpgt_epi8(v, belowTab), _mm_cmplt_epi8(v, aboveCr));
+    anyControl = _mm_or_si128(anyControl, controls);
     unsigned mask =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, space), controls)));
     while (mask != 0) {
@@ -79,16 +87,65 @@ bool W3CRecord::parseAscii(std::string_view bytes, size_t wanted) {
       mask &= mask - 1;
     }
   }
+  bool otherSeparator = _mm_movemask_epi8(anyControl) != 0;
+#else
+  bool otherSeparator = false;
 #endif
   for (; i < n; ++i) {
     const unsigned c = in[i];
     if (c >= 0x80) return false;
     out[i] = static_cast<wchar_t>(c);
-    if (w3c::isAsciiWhiteSpace(c)) separator(i);
+    bytesOut[i] = static_cast<char>(c);
+    if (w3c::isAsciiWhiteSpace(c)) {
+      otherSeparator |= c != ' ';
+      separator(i);
+    }
   }
   if (count < wanted) spanOut[count++] = Span{start, n};
   paired_ = count;
   lineLength_ = n;
+  ascii_ = true;
+  blankSeparated_ = !otherSeparator && !emptyValue && start < n;
+  return true;
+}
+
+bool W3CRecord::appendAsciiRun(int first, size_t count, std::string& out) const {
+  if (!ascii_ || !blankSeparated_ || first < 0 || count == 0 || static_cast<size_t>(first) + count > paired_)
+    return false;
+  const size_t begin = values_[static_cast<size_t>(first)].begin;
+  out.append(bytes_.data() + begin, values_[static_cast<size_t>(first) + count - 1].end - begin);
+  return true;
+}
+
+bool W3CRecord::appendAsciiValues(std::span<const W3CField> fields, std::string& out) const {
+  if (!ascii_) return false;
+  const char* const line = bytes_.data();
+  // The run of the line being copied: [runBegin, runEnd), ending with the value at runLast.
+  size_t runBegin = 0, runEnd = 0;
+  int runLast = -1;
+  bool first = true;
+  for (W3CField f : fields) {
+    const int at = names_ ? names_->resolve(f, paired_) : -1;
+    const Span* value = at >= 0 ? &values_[static_cast<size_t>(at)] : nullptr;
+    const bool empty = !value || value->begin == value->end;
+    if (!empty && runLast >= 0 && at == runLast + 1 && line[value->begin - 1] == ' ') {
+      runEnd = value->end;
+      runLast = at;
+      continue;
+    }
+    if (runLast >= 0) out.append(line + runBegin, runEnd - runBegin);
+    runLast = -1;
+    if (!first) out.push_back(' ');
+    first = false;
+    if (empty) {
+      out.push_back('-');
+    } else {
+      runBegin = value->begin;
+      runEnd = value->end;
+      runLast = at;
+    }
+  }
+  if (runLast >= 0) out.append(line + runBegin, runEnd - runBegin);
   return true;
 }
 
@@ -109,6 +166,7 @@ void W3CRecord::splitWide(size_t wanted) {
 void W3CRecord::assign(const std::shared_ptr<const W3CFieldNames>& names, std::wstring_view line,
                        std::span<const std::wstring_view> values) {
   if (names_ != names) names_ = names;
+  ascii_ = false;
   storage_.assign(line);
   lineLength_ = line.size();
   const size_t paired = std::min(values.size(), names ? names->size() : 0);

@@ -55,6 +55,19 @@ class W3CRecord {
 
   // The whole line as read, converted to wide characters.
   std::wstring_view line() const { return std::wstring_view(storage_.data(), lineLength_); }
+  // True when the line was read as ASCII bytes through a decoder that keeps ASCII as it
+  // is: then every value also exists as the bytes it was read as (see appendAsciiValues).
+  bool isAscii() const { return ascii_; }
+  // For an ASCII record: appends the values of `fields` as the bytes read, one blank between
+  // two of them, and "-" for a field the record lacks or whose value is empty. Values that
+  // stood side by side in the line, parted by one blank, are copied as one run. False, with
+  // nothing appended, for a record that is not ASCII.
+  bool appendAsciiValues(std::span<const W3CField> fields, std::string& out) const;
+  // For an ASCII record whose values are parted by single blanks, none of them empty: appends
+  // the values at positions [first, first + count), which must all be paired, as the one run
+  // of bytes they are in the line (for fields side by side, see W3CFieldNames::runOf). False,
+  // with nothing appended, for any other record.
+  bool appendAsciiRun(int first, size_t count, std::string& out) const;
   // The field names the values are paired with; null for a default record.
   const std::shared_ptr<const W3CFieldNames>& fieldNames() const { return names_; }
 
@@ -94,6 +107,11 @@ class W3CRecord {
   // The line, followed by the values of an assigned record; value spans point into it.
   std::wstring storage_;
   size_t lineLength_ = 0;
+  // The line's bytes when ascii_ is set (then a span indexes both texts alike).
+  std::string bytes_;
+  bool ascii_ = false;
+  // Set with ascii_ when the values are parted by single blanks and none is empty.
+  bool blankSeparated_ = false;
   std::vector<Span> values_;  // the first paired_ are the values, in field order
   size_t paired_ = 0;
 };

@@ -119,3 +119,30 @@ TEST(W3CRecord, TheSameCharactersSeparateValuesInEveryLocale) {
     EXPECT_EQ(W3CFieldNames::fromDirective(L"x\u3000y")->size(), 2u) << locale;
   }
 }
+
+TEST(W3CRecord, AsciiLinesGiveTheirValuesAsTheBytesRead) {
+  auto names = W3CFieldNames::make({L"a", L"b", L"c"});
+  const std::vector<W3CField> fields = {names->find(L"a"), names->find(L"b"), names->find(L"c")};
+  struct Case {
+    std::string line;
+    bool ascii;
+    std::string values;
+    bool oneRun;  // then the run is the whole line
+  } cases[] = {{"x y z", true, "x y z", true},
+               {"x  y z", true, "x - y", false},
+               {"x\ty z", true, "x y z", false},
+               {" x y z", true, "- x y", false},
+               {"x y z ", true, "x y z", false},
+               {"x y", true, "x y -", false},
+               {std::string("x \0 z", 5), true, std::string("x \0 z", 5), true},
+               {"x y \xc3\xa9", false, "", false}};
+  for (const Case& c : cases) {
+    W3CRecord r;
+    r.parseLine(c.line, names, kUtf8);
+    std::string values, run;
+    EXPECT_EQ(r.appendAsciiValues(fields, values), c.ascii) << c.line;
+    EXPECT_EQ(values, c.values) << c.line;
+    EXPECT_EQ(r.appendAsciiRun(0, 3, run), c.oneRun) << c.line;
+    EXPECT_EQ(run, c.oneRun ? c.line : "") << c.line;
+  }
+}

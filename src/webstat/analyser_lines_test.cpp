@@ -7,6 +7,7 @@
 
 #include "testing/scoped_environment.h"
 #include "testing/temp_dir.h"
+#include "platform/text/narrow_decoder.h"
 #include "traffic/w3c_field_names.h"
 #include "webstat/log_for_awstats.h"
 #include "webstat/log_for_webalizer.h"
@@ -16,6 +17,21 @@ using namespace testing_support;
 namespace {
 
 using Fields = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// The fields as a log line the reader reads, the values parted by `separator` (an empty
+// value becomes nothing between two separators).
+W3CRecord parsed(const Fields& fields, const std::string& separator) {
+  std::vector<std::wstring> names;
+  std::string line;
+  for (const auto& [name, value] : fields) {
+    names.push_back(name);
+    line += (line.empty() && names.size() == 1 ? "" : separator) + text::toUtf8(value);
+  }
+  W3CRecord r;
+  const text::NarrowDecoder decoder(text::NarrowCodec("UTF-8"));
+  r.parseLine(line, W3CFieldNames::make(names), decoder);
+  return r;
+}
 
 W3CRecord record(const Fields& fields) {
   std::vector<std::wstring> names;
@@ -184,9 +200,14 @@ TEST_F(AnalyserLines, AWStatsTimesFollowTheClockChange) {
 }
 
 TEST_F(AnalyserLines, AWStatsLinesOfAsciiTextAreTheSameBytesInEveryCodePage) {
-  // UTF-8 keeps ASCII as it is and takes the direct way for such lines; CP1252 goes through
-  // the converter. Dates and times of other shapes than IIS writes take the converter's way
-  // in both.
+  // UTF-8 keeps ASCII as it is and takes the direct way for such lines, and a line read from
+  // a log copies its values as read; CP1252 goes through the converter. Dates and times of
+  // other shapes than IIS writes take the converter's way in both.
+  const Fields swapped = [] {
+    Fields f = kFullLine;
+    std::swap(f[6], f[7]);
+    return f;
+  }();
   const std::vector<Fields> lines = {
       kFullLine,
       with(kFullLine, L"date", L"2024-1-5"),
@@ -200,18 +221,32 @@ TEST_F(AnalyserLines, AWStatsLinesOfAsciiTextAreTheSameBytesInEveryCodePage) {
       with(kFullLine, L"cs-uri-stem", L"/a\u00e9"),
       with(kFullLine, L"cs-uri-stem", std::wstring(L"/a\0b", 4)),
       without(without(kFullLine, L"cs-host"), L"time-taken"),
+      with(kFullLine, L"cs-username", L""),
+      with(kFullLine, L"time-taken", L""),
+      with(kFullLine, L"s-sitename", L""),
+      swapped,
+      with(kFullLine, L"cs-host", L"www.a.test\\'\""),
+      [] {
+        Fields f = kFullLine;
+        f.push_back({L"sc-status", L"404"});  // a name listed twice: its last value counts
+        return f;
+      }(),
   };
   for (const Fields& fields : lines) {
-    std::string written[2];
+    // The record as given, in both code pages, then as read from lines of blanks and of tabs.
+    std::string written[4];
     const char* codecs[] = {"UTF-8", "CP1252"};
-    for (int i = 0; i < 2; ++i) {
-      auto w = make(Writer::AWStats, text::NarrowCodec(codecs[i]));
+    const char* separators[] = {" ", "\t"};
+    for (int i = 0; i < 4; ++i) {
+      auto w = make(Writer::AWStats, text::NarrowCodec(codecs[i == 1 ? 1 : 0]));
       try {
-        written[i] = write(*w, Line::Http, 0, record(fields));
+        written[i] = write(*w, Line::Http, 0, i < 2 ? record(fields) : parsed(fields, separators[i - 2]));
       } catch (...) {
         written[i] = "(refused)";
       }
     }
+    EXPECT_EQ(written[2], written[0]) << text::toUtf8(record(fields).get(L"date"));
+    EXPECT_EQ(written[3], written[0]) << text::toUtf8(record(fields).get(L"date"));
     // The one non-ASCII case differs by its one character only.
     if (written[0].find("\xc3\xa9") != std::string::npos) {
       const size_t at = written[0].find("\xc3\xa9");

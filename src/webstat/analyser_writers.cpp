@@ -53,10 +53,13 @@ statistics::LogForAnalyser* AnalyserWriters::getAnalyserWriter(const std::wstrin
   const std::wstring host = text::toLower(hostOrDomain);
   std::wstring defaultDocument = defaultDocument_ ? defaultDocument_(domain) : std::wstring();
   std::unique_ptr<statistics::LogForAnalyser> writer;
-  if (awstats)
-    writer = std::make_unique<statistics::LogForAWStats>(domain, host, std::move(defaultDocument));
-  else
+  if (awstats) {
+    auto awstatsWriter = std::make_unique<statistics::LogForAWStats>(domain, host, std::move(defaultDocument));
+    awstatsWriter->shareLocalOffsets(&localOffsets_);
+    writer = std::move(awstatsWriter);
+  } else {
     writer = std::make_unique<statistics::LogForWebalizer>(domain, host, std::move(defaultDocument));
+  }
   writer->setRunSettings(runSettings_);
   return writers_.emplace(text::toLower(key), std::move(writer)).first->second.get();
 }

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/domain_info.h"
+#include "platform/dates/local_offset_cache.h"
 #include "platform/text/text_codec.h"
 #include "webstat/log_for_analyser.h"
 
@@ -75,5 +76,8 @@ class AnalyserWriters {
   // Lower-cased domain name -> lower-cased setting; the lookups compare without regard to
   // case, so a line's names are never copied.
   std::map<std::wstring, std::wstring, text::LessNoCase> settings_;
+  // The zone offsets of the line times, shared by the AWStats writers (declared before
+  // them, so that it outlives them).
+  LocalOffsetCache localOffsets_;
   WriterMap writers_;
 };

@@ -1,6 +1,7 @@
 #include "webstat/log_for_awstats.h"
 
-#include "traffic/log_line_rules.h"
+#include <cstring>
+#include <span>
 
 
 using namespace std::literals;
@@ -39,25 +40,35 @@ void putDigits(char* at, int value, int width) {
 
 }  // namespace
 
-VDateTime statistics::LogForAWStats::localTime(const VDateTime& utc) {
-  const int quarter = utc.minute - utc.minute % 15;
-  if (utc.second < 0 || utc.second > 59 || utc.minute < 0) return utc.toLocal();  // raises for the invalid value
-  if (!slotKept_ || utc.year != slot_.year || utc.month != slot_.month || utc.day != slot_.day ||
-      utc.hour != slot_.hour || quarter != slot_.minute) {
-    const VDateTime slot(utc.year, utc.month, utc.day, utc.hour, quarter, 0);
-    const VDateTime local = slot.toLocal();
-    // An offset of whole quarter hours keeps the local quarter's minutes and seconds in
-    // step with the UTC ones; any other offset (local mean times of old dates) is
-    // converted line by line.
-    slotKept_ = (local - slot) % 900 == 0;
-    if (!slotKept_) return utc.toLocal();
-    slot_ = slot;
-    localSlot_ = local;
+LocalOffsetCache& statistics::LogForAWStats::offsets() {
+  if (sharedOffsets_) return *sharedOffsets_;
+  if (!ownOffsets_) ownOffsets_ = std::make_unique<LocalOffsetCache>();
+  return *ownOffsets_;
+}
+
+bool statistics::LogForAWStats::localMomentOf(std::wstring_view date, std::wstring_view time, IisMoment& local) {
+  IisMoment utc;
+  if (!readIisClock(time, utc) || date.size() != keptDate_.size()) return false;
+  if (!dayKept_ || std::memcmp(date.data(), keptDate_.data(), sizeof keptDate_) != 0) {
+    dayKept_ = false;
+    if (!readIisDate(date, utc)) return false;
+    std::copy(date.begin(), date.end(), keptDate_.begin());
+    keptDays_ = civil::daysFromCivil(utc.year, utc.month, utc.day);
+    dayKept_ = true;
   }
-  VDateTime t = localSlot_;
-  t.minute += utc.minute - quarter;
-  t.second = utc.second;
-  return t;
+  const int64_t seconds = keptDays_ * 86400 + utc.hour * 3600 + utc.minute * 60 + utc.second;
+  int64_t offset = 0;
+  if (!offsets().offsetAt(seconds, offset)) return false;
+  const int64_t localSeconds = seconds + offset;
+  const int64_t days = civil::floorDiv(localSeconds, 86400);
+  if (days != keptLocalDays_) {
+    keptLocalDate_ = civil::civilFromDays(days);
+    keptLocalDays_ = days;
+  }
+  const auto ofDay = static_cast<int>(localSeconds - days * 86400);
+  local = IisMoment{static_cast<int>(keptLocalDate_.year), keptLocalDate_.month, keptLocalDate_.day, ofDay / 3600,
+                    ofDay / 60 % 60, ofDay % 60};
+  return true;
 }
 
 void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
@@ -93,13 +104,9 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
 
 bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::string& out) {
   const std::array<W3CField, 22>& field = handles_.of(fields);
-  const std::wstring_view date = fields.get(field[0]);
-  const std::wstring_view time = fields.get(field[1]);
   // Lines without a date or time, or of other shapes than IIS writes, take the general way.
-  if (date.size() != 10 || time.size() != 8) return false;
-  const VDateTime utc = w3cLineTime(date, time);
-  if (utc.year < 1970 || !utc.isValid()) return false;
-  const VDateTime t = localTime(utc);
+  IisMoment t;
+  if (!localMomentOf(fields.get(field[0]), fields.get(field[1]), t)) return false;
   if (t.year < 1 || t.year > 9999) return false;
   out.resize(19);
   char* at = out.data();
@@ -114,8 +121,13 @@ bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::str
   putDigits(at + 14, t.minute, 2);
   at[16] = ':';
   putDigits(at + 17, t.second, 2);
+  out.push_back(' ');
+  // A line read as ASCII gives its values as the bytes read; others are narrowed here.
+  constexpr size_t kValues = kFieldList.size() - 2;
+  if (fields.appendAsciiRun(handles_.run(), kValues, out) || fields.appendAsciiValues(std::span(field).subspan(2), out))
+    return true;
   for (size_t i = 2; i < kFieldList.size(); ++i) {
-    out.push_back(' ');
+    if (i > 2) out.push_back(' ');
     if (!analyser_line::appendAscii(out, valueOr(fields.get(field[i]), L"-"sv))) return false;
   }
   return true;

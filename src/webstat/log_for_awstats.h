@@ -5,8 +5,13 @@
 // "s-sitename" to "time-taken" in a fixed order, "-" for a missing value.
 
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <string_view>
 
+#include "platform/dates/local_offset_cache.h"
+#include "platform/text/civil_calendar.h"
+#include "traffic/log_line_rules.h"
 #include "webstat/log_for_analyser.h"
 
 class statistics::LogForAWStats : public statistics::LogForAnalyser {
@@ -29,18 +34,32 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
   // Without an installation it reports "AWStats is not installed..." once per process.
   void run(int logType) override;
 
+  // Converts line times with the zone offsets `cache` keeps (it must outlive the writer):
+  // the writers of a run share one, so that each quarter hour's offset is asked once.
+  void shareLocalOffsets(LocalOffsetCache* cache) { sharedOffsets_ = cache; }
+
  private:
   void buildLine(const W3CRecord& fields, bool ftp);
   // The HTTP line straight as bytes, for a line of ASCII text whose date and time have the
   // shape IIS writes ("YYYY-MM-DD", "hh:mm:ss") and valid values; false for any other
   // line, which buildLine writes instead.
   bool buildAsciiLine(const W3CRecord& fields, std::string& out);
-  // `utc` in local time. Zones change their offset only at quarter hours, so the offset of
-  // the last quarter hour asked serves every line of it (log lines come in time order).
-  VDateTime localTime(const VDateTime& utc);
+  // `utc` in local time, through the offsets kept for the run.
+  VDateTime localTime(const VDateTime& utc) { return offsets().toLocal(utc); }
+  // The local moment of a line's "date" and "time" of the IIS shape; false for other text,
+  // and when the zone's offset there is not whole quarter hours. Lines of one day come
+  // together, so the day of the last line is kept in both calendars.
+  bool localMomentOf(std::wstring_view date, std::wstring_view time, IisMoment& local);
+  // The shared offsets, or the writer's own when none were shared.
+  LocalOffsetCache& offsets();
 
-  analyser_line::FieldHandles<22> handles_{kFieldList};
-  VDateTime slot_;       // the quarter hour (UTC) whose local start is kept
-  VDateTime localSlot_;  // its start in local time
-  bool slotKept_ = false;
+  // Its run: the values from "s-sitename" on, which an IIS log keeps in this order.
+  analyser_line::FieldHandles<22> handles_{kFieldList, 2};
+  LocalOffsetCache* sharedOffsets_ = nullptr;
+  std::unique_ptr<LocalOffsetCache> ownOffsets_;
+  std::array<wchar_t, 10> keptDate_{};  // the "date" text of the kept UTC day, when dayKept_
+  bool dayKept_ = false;
+  int64_t keptDays_ = 0;                 // that day as days since 1970-01-01
+  int64_t keptLocalDays_ = INT64_MIN;    // the kept local day, and its date
+  civil::Date keptLocalDate_{};
 };
