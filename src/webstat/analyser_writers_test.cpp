@@ -199,6 +199,37 @@ TEST_F(AnalyserWritersTest, ARefusedWriteFailsTheLineThatMeetsItAndNamesTheFile)
   EXPECT_TRUE(failed);
 }
 
+TEST_F(AnalyserWritersTest, ALineBuiltInTheLogsBufferIsWrittenWholeOrNotAtAll) {
+  statistics::LogFile file;
+  file.create(L"aw.test");
+  const std::string longLine(100 * 1024, 'x');
+  auto line = [](std::string text) {
+    return [text](std::string& out) {
+      out += text;
+      return true;
+    };
+  };
+  EXPECT_TRUE(file.appendBuilt(line("first\n")));
+  EXPECT_FALSE(file.appendBuilt([](std::string& out) {
+    out += "taken back";
+    return false;
+  }));
+  EXPECT_THROW(file.appendBuilt([](std::string& out) -> bool {
+    out += "half a line";
+    throw std::runtime_error("failed");
+  }),
+               std::runtime_error);
+  for (int i = 0; i < 2000; ++i) EXPECT_TRUE(file.appendBuilt(line("short\n")));  // past a flush
+  EXPECT_TRUE(file.appendBuilt(line(longLine + "\n")));
+  EXPECT_TRUE(file.appendBuilt(line("last\n")));
+  file.flush();
+  std::string expected = "first\n";
+  for (int i = 0; i < 2000; ++i) expected += "short\n";
+  expected += longLine + "\nlast\n";
+  EXPECT_EQ(file.size(), static_cast<int64_t>(expected.size()));
+  EXPECT_EQ(readFile(text::toUtf8(file.path())), expected);
+}
+
 namespace {
 
 // A writer whose run records what it is asked and fails for one type.

@@ -19,6 +19,7 @@
 class statistics::LogFile {
  public:
   static constexpr size_t kBufferSize = 64 * 1024;
+  static constexpr size_t kLineRoom = 4 * 1024;
 
   LogFile() = default;
   // Writes what is buffered and closes (failures ignored), then deletes the file; a failed
@@ -44,6 +45,26 @@ class statistics::LogFile {
   // "statistics::LogForAnalyser::writeLineToLog") when the system refuses a write, and
   // vexception "Can't write to file. Disk full?" when it stops accepting bytes.
   void append(std::string_view bytes);
+  // Appends one whole line that build(buffer) appends to the file's own buffer, so that it
+  // is never copied: build returns false (or raises) to take back what it appended. The
+  // line starts with room for kLineRoom bytes; a longer one grows the buffer once and is
+  // written out with the lines before it. The same failures as append.
+  template <typename Build>
+  bool appendBuilt(Build&& build) {
+    if (buffer_.size() + kLineRoom > kBufferSize) flush();
+    const size_t start = buffer_.size();
+    try {
+      if (!build(buffer_)) {
+        buffer_.resize(start);
+        return false;
+      }
+    } catch (...) {
+      buffer_.resize(start);
+      throw;
+    }
+    if (buffer_.size() > kBufferSize) flush();
+    return true;
+  }
   // Hands the buffered lines to the system; the same failures as append.
   void flush();
   // Bytes in the file plus those still buffered.

@@ -46,10 +46,12 @@ void statistics::LogForAnalyser::checkLogFile(int logType) {
 }
 
 void statistics::LogForAnalyser::writeLineToLog(LogFile& file, std::wstring_view line) {
-  bytes_.clear();
-  codec_.appendEncoded(line, bytes_);
-  if (!bytes_.empty() && bytes_.back() != '\n') bytes_.push_back('\n');
-  file.append(bytes_);
+  file.appendBuilt([&](std::string& out) {
+    const size_t start = out.size();
+    codec_.appendEncoded(line, out);
+    if (out.size() > start && out.back() != '\n') out.push_back('\n');
+    return true;
+  });
 }
 
 void statistics::LogForAnalyser::reportFtpRecord(std::wstring_view line) {

@@ -92,20 +92,20 @@ class statistics::LogForAnalyser {
     }
   }
 
-  // Writes a line that build(bytes) composes directly as bytes, for code pages that keep
-  // ASCII as it is: build returns false when the line needs more than ASCII, and then
-  // nothing is written and false returned, as it is for any other code page. Failures pass
-  // on as writeLine's do.
+  // Writes a line that build(bytes) appends directly as bytes to the log's buffer, for code
+  // pages that keep ASCII as it is: build returns false when the line needs more than ASCII,
+  // and then nothing is written and false returned, as it is for any other code page.
+  // Failures pass on as writeLine's do.
   template <typename Build>
   bool writeAsciiLine(int logType, const char* operation, Build&& build) {
     if (!codec_.keepsAscii()) return false;
     LogFile& file = getLogFile(logType);
     try {
-      bytes_.clear();
-      if (!build(bytes_)) return false;
-      bytes_.push_back('\n');
-      file.append(bytes_);
-      return true;
+      return file.appendBuilt([&](std::string& out) {
+        if (!build(out)) return false;
+        out.push_back('\n');
+        return true;
+      });
     } catch (...) {
       rethrowWriteFailure(file, false, operation);
     }
@@ -123,7 +123,6 @@ class statistics::LogForAnalyser {
   std::wstring defaultDocument_;
   AnalyserRunSettings* runSettings_ = nullptr;
   text::NarrowCodec codec_;
-  std::string bytes_;
   std::array<LogFile, kLogTypes> files_;
 };
 

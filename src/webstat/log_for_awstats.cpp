@@ -33,9 +33,13 @@ void presentUploadAsSent(std::wstring& line, size_t from, size_t length) {
   }
 }
 
-// Writes `value` as `width` digits at `at` (value has at most `width` digits).
-void putDigits(char* at, int value, int width) {
-  for (int i = width - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+// Writes `value` (0..99) as two digits at `at`.
+void putTwoDigits(char* at, int value) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  std::memcpy(at, kPairs + 2 * value, 2);
 }
 
 }  // namespace
@@ -108,19 +112,21 @@ bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::str
   IisMoment t;
   if (!localMomentOf(fields.get(field[0]), fields.get(field[1]), t)) return false;
   if (t.year < 1 || t.year > 9999) return false;
-  out.resize(19);
-  char* at = out.data();
-  putDigits(at, t.year, 4);
+  const size_t start = out.size();
+  out.resize(start + 19);
+  char* at = out.data() + start;
+  putTwoDigits(at, t.year / 100);
+  putTwoDigits(at + 2, t.year % 100);
   at[4] = '-';
-  putDigits(at + 5, t.month, 2);
+  putTwoDigits(at + 5, t.month);
   at[7] = '-';
-  putDigits(at + 8, t.day, 2);
+  putTwoDigits(at + 8, t.day);
   at[10] = ' ';
-  putDigits(at + 11, t.hour, 2);
+  putTwoDigits(at + 11, t.hour);
   at[13] = ':';
-  putDigits(at + 14, t.minute, 2);
+  putTwoDigits(at + 14, t.minute);
   at[16] = ':';
-  putDigits(at + 17, t.second, 2);
+  putTwoDigits(at + 17, t.second);
   out.push_back(' ');
   // A line read as ASCII gives its values as the bytes read; others are narrowed here.
   constexpr size_t kValues = kFieldList.size() - 2;

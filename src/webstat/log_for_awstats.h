@@ -40,7 +40,7 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
 
  private:
   void buildLine(const W3CRecord& fields, bool ftp);
-  // The HTTP line straight as bytes, for a line of ASCII text whose date and time have the
+  // The HTTP line appended to `out` straight as bytes, for a line of ASCII text whose date and time have the
   // shape IIS writes ("YYYY-MM-DD", "hh:mm:ss") and valid values; false for any other
   // line, which buildLine writes instead.
   bool buildAsciiLine(const W3CRecord& fields, std::string& out);
