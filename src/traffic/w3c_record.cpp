@@ -119,33 +119,15 @@ bool W3CRecord::appendAsciiRun(int first, size_t count, std::string& out) const 
 
 bool W3CRecord::appendAsciiValues(std::span<const W3CField> fields, std::string& out) const {
   if (!ascii_) return false;
-  const char* const line = bytes_.data();
-  // The run of the line being copied: [runBegin, runEnd), ending with the value at runLast.
-  size_t runBegin = 0, runEnd = 0;
-  int runLast = -1;
-  bool first = true;
-  for (W3CField f : fields) {
-    const int at = names_ ? names_->resolve(f, paired_) : -1;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) out.push_back(' ');
+    const int at = names_ ? names_->resolve(fields[i], paired_) : -1;
     const Span* value = at >= 0 ? &values_[static_cast<size_t>(at)] : nullptr;
-    const bool empty = !value || value->begin == value->end;
-    if (!empty && runLast >= 0 && at == runLast + 1 && line[value->begin - 1] == ' ') {
-      runEnd = value->end;
-      runLast = at;
-      continue;
-    }
-    if (runLast >= 0) out.append(line + runBegin, runEnd - runBegin);
-    runLast = -1;
-    if (!first) out.push_back(' ');
-    first = false;
-    if (empty) {
+    if (!value || value->begin == value->end)
       out.push_back('-');
-    } else {
-      runBegin = value->begin;
-      runEnd = value->end;
-      runLast = at;
-    }
+    else
+      out.append(bytes_.data() + value->begin, value->end - value->begin);
   }
-  if (runLast >= 0) out.append(line + runBegin, runEnd - runBegin);
   return true;
 }
 

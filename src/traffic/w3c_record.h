@@ -59,8 +59,7 @@ class W3CRecord {
   // is: then every value also exists as the bytes it was read as (see appendAsciiValues).
   bool isAscii() const { return ascii_; }
   // For an ASCII record: appends the values of `fields` as the bytes read, one blank between
-  // two of them, and "-" for a field the record lacks or whose value is empty. Values that
-  // stood side by side in the line, parted by one blank, are copied as one run. False, with
+  // two of them, and "-" for a field the record lacks or whose value is empty. False, with
   // nothing appended, for a record that is not ASCII.
   bool appendAsciiValues(std::span<const W3CField> fields, std::string& out) const;
   // For an ASCII record whose values are parted by single blanks, none of them empty: appends

@@ -66,15 +66,6 @@ void statistics::LogFile::adopt(std::wstring path, UniqueFd fd) {
   written_ = 0;
 }
 
-void statistics::LogFile::append(std::string_view bytes) {
-  if (buffer_.size() + bytes.size() > kBufferSize) flush();
-  if (bytes.size() >= kBufferSize) {
-    writeOut(bytes);
-    return;
-  }
-  buffer_.append(bytes);
-}
-
 void statistics::LogFile::flush() {
   if (buffer_.empty()) return;
   // The buffer is emptied even when the write fails: one failure is reported once, and

@@ -6,8 +6,8 @@
 // followed) and readable by its owner only. Destroying the record deletes the file.
 //
 // Lines are collected in a buffer of fixed size and written whole: a write never splits a
-// line, so the file holds complete lines whatever fails. Once the buffer has reached its
-// size, appending allocates nothing.
+// line, so the file holds complete lines whatever fails. Appending allocates nothing once
+// the buffer has grown to hold the longest line.
 
 #include <cstdint>
 #include <string>
@@ -41,14 +41,12 @@ class statistics::LogFile {
   // file that fails to write).
   void adopt(std::wstring path, UniqueFd fd);
 
-  // Appends one whole line of bytes. Raises the OS error "Write to file" (operation
-  // "statistics::LogForAnalyser::writeLineToLog") when the system refuses a write, and
-  // vexception "Can't write to file. Disk full?" when it stops accepting bytes.
-  void append(std::string_view bytes);
   // Appends one whole line that build(buffer) appends to the file's own buffer, so that it
   // is never copied: build returns false (or raises) to take back what it appended. The
   // line starts with room for kLineRoom bytes; a longer one grows the buffer once and is
-  // written out with the lines before it. The same failures as append.
+  // written out with the lines before it. Raises the OS error "Write to file" (operation
+  // "statistics::LogForAnalyser::writeLineToLog") when the system refuses a write, and
+  // vexception "Can't write to file. Disk full?" when it stops accepting bytes.
   template <typename Build>
   bool appendBuilt(Build&& build) {
     if (buffer_.size() + kLineRoom > kBufferSize) flush();
@@ -65,7 +63,7 @@ class statistics::LogFile {
     if (buffer_.size() > kBufferSize) flush();
     return true;
   }
-  // Hands the buffered lines to the system; the same failures as append.
+  // Hands the buffered lines to the system; the same failures as appendBuilt.
   void flush();
   // Bytes in the file plus those still buffered.
   int64_t size() const;

@@ -76,25 +76,7 @@ void appendClock(std::wstring& out, const VDateTime& t) {
 bool appendAscii(std::string& out, std::wstring_view value) {
   const size_t at = out.size();
   out.resize(at + value.size());
-  char* bytes = out.data() + at;
-  const wchar_t* chars = value.data();
-  const size_t n = value.size();
-  uint32_t beyond = 0;
-  size_t i = 0;
-  // Eight at a time: the loop the compiler makes of it keeps up with memcpy on log text.
-  for (; i + 8 <= n; i += 8) {
-    for (size_t k = 0; k < 8; ++k) {
-      const auto c = static_cast<uint32_t>(chars[i + k]);
-      beyond |= c;
-      bytes[i + k] = static_cast<char>(c);
-    }
-  }
-  for (; i < n; ++i) {
-    const auto c = static_cast<uint32_t>(chars[i]);
-    beyond |= c;
-    bytes[i] = static_cast<char>(c);
-  }
-  return beyond < 0x80;
+  return text::copyAsciiRun(value.data(), value.size(), out.data() + at) == value.size();
 }
 
 void appendNumber(std::wstring& out, int value, int width) {

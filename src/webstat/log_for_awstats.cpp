@@ -110,8 +110,7 @@ bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::str
   const std::array<W3CField, 22>& field = handles_.of(fields);
   // Lines without a date or time, or of other shapes than IIS writes, take the general way.
   IisMoment t;
-  if (!localMomentOf(fields.get(field[0]), fields.get(field[1]), t)) return false;
-  if (t.year < 1 || t.year > 9999) return false;
+  if (!localMomentOf(fields.get(field[0]), fields.get(field[1]), t)) return false;  // years 1969..9999
   const size_t start = out.size();
   out.resize(start + 19);
   char* at = out.data() + start;

@@ -40,9 +40,9 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
 
  private:
   void buildLine(const W3CRecord& fields, bool ftp);
-  // The HTTP line appended to `out` straight as bytes, for a line of ASCII text whose date and time have the
-  // shape IIS writes ("YYYY-MM-DD", "hh:mm:ss") and valid values; false for any other
-  // line, which buildLine writes instead.
+  // The HTTP line appended to `out` straight as bytes, for a line of ASCII text whose date
+  // and time have the shape IIS writes ("YYYY-MM-DD", "hh:mm:ss") and valid values; false
+  // for any other line, which buildLine writes instead.
   bool buildAsciiLine(const W3CRecord& fields, std::string& out);
   // `utc` in local time, through the offsets kept for the run.
   VDateTime localTime(const VDateTime& utc) { return offsets().toLocal(utc); }

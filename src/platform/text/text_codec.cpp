@@ -98,11 +98,8 @@ std::wstring fromUtf8(std::string_view bytes) {
   return out;
 }
 
-namespace {
-
-// Copies the leading ASCII characters of wide[0, n) to `out` as bytes and returns how many
-// there were. Eight at a time while they last: log text is mostly ASCII, and the loop the
-// compiler makes of the blocks keeps up with memcpy.
+// Eight at a time while they last: log text is mostly ASCII, and the loop the compiler
+// makes of the blocks keeps up with memcpy.
 size_t copyAsciiRun(const wchar_t* wide, size_t n, char* out) {
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -114,6 +111,8 @@ size_t copyAsciiRun(const wchar_t* wide, size_t n, char* out) {
   for (; i < n && static_cast<uint32_t>(wide[i]) < 0x80; ++i) out[i] = static_cast<char>(wide[i]);
   return i;
 }
+
+namespace {
 
 // Appends `wide` with one byte per character: ASCII as it is, characters up to `highest`
 // as their low byte, any other as '?'.

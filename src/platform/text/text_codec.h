@@ -15,6 +15,9 @@ inline constexpr wchar_t kReplacement = L'\uFFFD';
 std::wstring fromUtf8(std::string_view bytes);
 // Appends the decoded text to `out`, reusing its capacity (the hot paths keep one buffer).
 void appendFromUtf8(std::string_view bytes, std::wstring& out);
+// Copies the leading ASCII characters of wide[0, n) to `out` as bytes and returns how many
+// there were (n when all of them are).
+size_t copyAsciiRun(const wchar_t* wide, size_t n, char* out);
 // Wide -> UTF-8. Surrogate code points and values above U+10FFFF encode as U+FFFD.
 std::string toUtf8(std::wstring_view wide);
 void appendToUtf8(std::wstring_view wide, std::string& out);
