@@ -13,6 +13,8 @@
 
 struct Timed {
   double seconds = 0;
+  double userSeconds = 0;
+  double systemSeconds = 0;
   long peakKb = 0;
   int status = 0;
 };
@@ -36,5 +38,7 @@ inline Timed timedProcess(const std::vector<std::string>& argv, const std::strin
   wait4(pid, &t.status, 0, &usage);
   t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   t.peakKb = usage.ru_maxrss;
+  t.userSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6;
+  t.systemSeconds = usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
   return t;
 }

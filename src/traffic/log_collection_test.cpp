@@ -349,6 +349,35 @@ TYPED_TEST(LogCollection, AFileThatGrowsOrShrinksUnderTheReaderEndsItsReadingCle
   }
 }
 
+// A writer whose temporary log cannot be created the first time it is asked for.
+class LateOpeningWriter : public statistics::LogForAnalyser {
+ public:
+  LateOpeningWriter() : LogForAnalyser(L"alpha.com", L"alpha.com", L"") {}
+  void processHTTPLogLine(const VDateTime&, int, const W3CRecord&) override { ++lines; }
+  void processFTPLogLine(const VDateTime&, int, const W3CRecord&, bool) override {}
+  void checkLogFile(int) override {
+    if (++opens == 1) throw vexception(L"no room", VCTX(L"", "test"));
+  }
+  void run(int) override {}
+  int opens = 0;
+  int lines = 0;
+};
+
+TYPED_TEST(LogCollection, AWriterIsAskedToOpenItsLogUntilItHasOpenedIt) {
+  writeFile(this->site_(2) + "/ex.log", std::string(kFields) + line("-", "-", "-", 1) + line("-", "-", "-", 2) +
+                                            line("-", "-", "-", 4) + line("-", "-", "-", 8));
+  AnalyserWriters writers(this->names_, AnalyserWriters::webstatFromDatabase(this->db()), {});
+  auto writer = std::make_unique<LateOpeningWriter>();
+  LateOpeningWriter& w = *writer;
+  writers.adopt(L"alpha.com", std::move(writer));
+  LogRecorder recorder;
+  this->collect(&writers);
+  // The first line fails with the creation and is reported; the second opens the log.
+  EXPECT_EQ(w.opens, 2);
+  EXPECT_EQ(w.lines, 3);
+  EXPECT_EQ(this->totals(1), "14/0/1");
+}
+
 TYPED_TEST(LogCollection, AWarmRunAllocatesNothingPerLine) {
   // alpha.com has an AWStats writer per site; no module is configured.
   std::string lines;

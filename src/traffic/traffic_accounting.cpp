@@ -46,17 +46,32 @@ DomainInfo* TrafficAccounting::domainNamed(const std::wstring& name, DomainLines
   return lastDomain_;
 }
 
-statistics::LogForAnalyser* TrafficAccounting::writerOf(DomainLines& lines, const std::wstring& domain,
-                                                        const std::wstring& host) {
+statistics::LogForAnalyser* TrafficAccounting::openWriterOf(DomainLines& lines, const std::wstring& domain,
+                                                            const std::wstring& host, int logType) {
   if (!writers_ || lines.withoutWriter) return nullptr;
-  for (const auto& [site, writer] : lines.writers)
-    if (site == host) return writer;
-  statistics::LogForAnalyser* writer = writers_->getAnalyserWriter(domain, host);
-  if (writer)
-    lines.writers.emplace_back(host, writer);
-  else
-    lines.withoutWriter = true;
-  return writer;
+  DomainLines::SiteWriter* entry = nullptr;
+  for (DomainLines::SiteWriter& known : lines.writers) {
+    if (known.site == host) {
+      entry = &known;
+      break;
+    }
+  }
+  if (!entry) {
+    statistics::LogForAnalyser* writer = writers_->getAnalyserWriter(domain, host);
+    if (!writer) {
+      lines.withoutWriter = true;
+      return nullptr;
+    }
+    entry = &lines.writers.emplace_back(DomainLines::SiteWriter{host, writer});
+  }
+  // A log, once open, stays open as long as its writer: only a type not yet opened is
+  // asked for (again after a failed creation).
+  const unsigned bit = logType >= 0 && logType < 32 ? 1u << logType : 0u;
+  if (!(entry->openTypes & bit)) {
+    entry->writer->checkLogFile(logType);
+    entry->openTypes |= bit;
+  }
+  return entry->writer;
 }
 
 void TrafficAccounting::processLogLine(const VDateTime& time, int logType, const W3CRecord& record,
@@ -72,8 +87,7 @@ void TrafficAccounting::processLogLine(const VDateTime& time, int logType, const
   info->loadLogWindows(http, !http, forcedStart_);
   if (!(info->getStartLogTime(logType) <= time && time < info->getEndLogTime(logType))) return;
   try {
-    statistics::LogForAnalyser* writer = writerOf(*lines, domain, host);
-    if (writer) writer->checkLogFile(logType);
+    statistics::LogForAnalyser* writer = openWriterOf(*lines, domain, host, logType);
     if (http)
       processHTTPLogLine(time, logType, record, domain, host, logFile, *info, writer);
     else if (logType == logtype::kAnonymousFtp || logType == logtype::kFtp)

@@ -71,12 +71,21 @@ class TrafficAccounting {
   struct DomainLines {
     DayCounts pageHits;
     bool withoutWriter = false;
-    // The writers of the hosts seen so far (a domain has few sites).
-    std::vector<std::pair<std::wstring, statistics::LogForAnalyser*>> writers;
+    // The writers of the hosts seen so far (a domain has few sites), each with the log
+    // types whose temporary logs it has been asked to open (bit per type).
+    struct SiteWriter {
+      std::wstring site;
+      statistics::LogForAnalyser* writer = nullptr;
+      unsigned openTypes = 0;
+    };
+    std::vector<SiteWriter> writers;
   };
   // The selected domain of a lower-cased name, or null; `lines` receives its record.
   DomainInfo* domainNamed(const std::wstring& name, DomainLines*& lines);
-  statistics::LogForAnalyser* writerOf(DomainLines& lines, const std::wstring& domain, const std::wstring& host);
+  // The writer of `host`, with the temporary log of `logType` open (checkLogFile, asked once
+  // per writer and type); null when the domain has no generator.
+  statistics::LogForAnalyser* openWriterOf(DomainLines& lines, const std::wstring& domain, const std::wstring& host,
+                                           int logType);
   void addBytes(DomainInfo& info, int logType, const VDateTime& time, const W3CRecord& record);
   void handToModules(const VDateTime& time, int kind, const W3CRecord& record, const std::wstring& domain,
                      const std::wstring& host, const std::wstring& logFile, const DomainInfo& info);
