@@ -149,7 +149,7 @@ void EndToEnd::addHostedDomain(int id, const std::wstring& name, int clientId, c
                name + L"', '" + name + L"', 'vrt_hst', " + std::to_wstring(status) + L", " +
                std::to_wstring(clientId) + L", 'domain-guid-" + sid + L"')");
   db().execute(L"INSERT INTO hosting (dom_id, sys_user_id, ip_address_id, webstat) VALUES (" + sid + L", 0, " +
-               std::to_wstring(ipId) + L", 'awstats')");
+               std::to_wstring(ipId) + L", 'none')");
 }
 
 }  // namespace testing_support

@@ -84,6 +84,7 @@ class EndToEnd {
   std::string eventLog() const;
 
   // Inserts a client (id) and a hosted domain with its IP address: the usual fixture rows.
+  // The domain's web statistics are "none"; a test of a generator sets its own.
   void addClient(int id, const std::wstring& login = L"client");
   void addHostedDomain(int id, const std::wstring& name, int clientId, const std::wstring& ip, int status = 0);
 

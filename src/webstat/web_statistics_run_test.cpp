@@ -31,6 +31,7 @@ class WebStatisticsRun : public EndToEndTest {
     e2e_->addClient(1);
     e2e_->addHostedDomain(1, L"ex.test", 1, L"10.0.0.1");
     e2e_->addHostedDomain(2, L"wz.test", 1, L"10.0.0.2");
+    e2e_->db().execute(L"UPDATE hosting SET webstat = 'awstats' WHERE dom_id = 1");
     e2e_->db().execute(L"UPDATE hosting SET webstat = 'webalizer' WHERE dom_id = 2");
     e2e_->db().execute(L"INSERT INTO sys_users (id, login) VALUES (5, 'blog_user')");
     e2e_->db().execute(L"INSERT INTO subdomains (id, dom_id, name, sys_user_id) VALUES (1, 1, 'blog', 5)");
