@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <cstdio>
+
 #include "platform/dates/vdatetime.h"
 #include "platform/registry/registry.h"
 #include "platform/text/text_codec.h"
@@ -30,12 +32,15 @@ class LogRotationRun : public EndToEndTest {
     e2e_->addHostedDomain(1, L"alpha.com", 1, L"10.0.0.1");
     registry::write(HKEY_LOCAL_MACHINE, registry::kConfigKey, L"Debug", 1u);
   }
-  // A log of one line of `daysAgo`, last written then.
+  // A log of one line of an hour before `daysAgo` days ago, last written then (a line of a
+  // fixed clock time would lie in the future early in the day).
   std::string log(const std::string& name, int daysAgo, long long bytes) {
-    const VDateTime at = VDateTime::nowUtc() - 86400 * static_cast<int64_t>(daysAgo);
+    const VDateTime at = VDateTime::nowUtc() - (86400 * static_cast<int64_t>(daysAgo) + 3600);
     const std::string path = e2e_->file("logs/W3SVC2/" + name);
+    char clock[16];
+    std::snprintf(clock, sizeof clock, " %02d:%02d:%02d ", at.hour, at.minute, at.second);
     writeFile(path, "#Fields: date time s-ip cs-uri-stem cs-host sc-bytes\n" + text::toUtf8(at.toSqlDateText()) +
-                        " 10:00:00 10.0.0.1 /index.html alpha.com " + std::to_string(bytes) + "\n");
+                        clock + "10.0.0.1 /index.html alpha.com " + std::to_string(bytes) + "\n");
     struct utimbuf times {
       at.toUnixTime(), at.toUnixTime()
     };
