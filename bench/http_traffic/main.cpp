@@ -150,51 +150,45 @@ long long writeLogs(const std::string& logs, size_t lines, long long& analyserBy
 // each of them alike.
 constexpr int kRuns = 5;
 
-template <typename Run>
-Timed bestOf(int runs, Run&& run) {
-  Timed best = run();
-  for (int i = 1; i < runs; ++i) {
-    const Timed next = run();
-    if (next.seconds < best.seconds) best = next;
-  }
-  return best;
-}
-
 void keepFaster(Timed& best, const Timed& next) {
   if (best.seconds == 0 || next.seconds < best.seconds) best = next;
 }
 
+template <typename Run>
+Timed bestOf(int runs, Run&& run) {
+  Timed best;
+  for (int i = 0; i < runs; ++i) keepFaster(best, run());
+  return best;
+}
+
 // The cost the system alone puts on the temporary logs: `bytes` written in 64 KB blocks
 // to 300 new files in the temporary directory (one per AWStats site of the run), taking
-// turns as the writers do, then deleted. The fastest of kRuns.
-double writingAlone(long long bytes) {
+// turns as the writers do, then deleted.
+Timed writingAlone(long long bytes) {
   const char* tmp = std::getenv("TMPDIR");
   const std::string dir = tmp && *tmp ? tmp : "/tmp";
   constexpr int kFiles = 300;
   constexpr size_t kBlock = 64 * 1024;
   const std::string block(kBlock, 'x');
-  double best = 0;
-  for (int run = 0; run < kRuns; ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<std::string> names;
-    std::vector<int> fds;
-    for (int i = 0; i < kFiles; ++i) {
-      std::string name = dir + "/benchXXXXXX";
-      fds.push_back(mkstemp(name.data()));
-      names.push_back(std::move(name));
-    }
-    for (long long left = bytes, i = 0; left > 0; left -= static_cast<long long>(kBlock), ++i) {
-      const size_t n = left < static_cast<long long>(kBlock) ? static_cast<size_t>(left) : kBlock;
-      if (write(fds[static_cast<size_t>(i % kFiles)], block.data(), n) != static_cast<ssize_t>(n)) std::exit(1);
-    }
-    for (int i = 0; i < kFiles; ++i) {
-      close(fds[static_cast<size_t>(i)]);
-      unlink(names[static_cast<size_t>(i)].c_str());
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (best == 0 || seconds < best) best = seconds;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> names;
+  std::vector<int> fds;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = dir + "/benchXXXXXX";
+    fds.push_back(mkstemp(name.data()));
+    names.push_back(std::move(name));
   }
-  return best;
+  for (long long left = bytes, i = 0; left > 0; left -= static_cast<long long>(kBlock), ++i) {
+    const size_t n = left < static_cast<long long>(kBlock) ? static_cast<size_t>(left) : kBlock;
+    if (write(fds[static_cast<size_t>(i % kFiles)], block.data(), n) != static_cast<ssize_t>(n)) std::exit(1);
+  }
+  for (int i = 0; i < kFiles; ++i) {
+    close(fds[static_cast<size_t>(i)]);
+    unlink(names[static_cast<size_t>(i)].c_str());
+  }
+  Timed t;
+  t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return t;
 }
 
 // Runs `argv` with stdout and stderr to /dev/null.
@@ -272,7 +266,7 @@ int main(int argc, char** argv) {
                   run.systemSeconds);
       if (w == 1) {
         const double none = best[0].seconds;
-        const double alone = writingAlone(analyserBytes);
+        const double alone = bestOf(kRuns, [&] { return writingAlone(analyserBytes); }).seconds;
         std::printf("   %+.0f%% against none; writing its %.0f MB of temporary logs alone takes %.2f s (%+.0f%%)",
                     (run.seconds / none - 1) * 100, analyserBytes / 1e6, alone, alone / none * 100);
       }

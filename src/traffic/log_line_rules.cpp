@@ -55,12 +55,8 @@ bool readIisClock(std::wstring_view time, IisMoment& out) {
   return true;
 }
 
-bool readIisMoment(std::wstring_view date, std::wstring_view time, IisMoment& out) {
-  return readIisDate(date, out) && readIisClock(time, out);
-}
-
 VDateTime w3cLineTime(std::wstring_view date, std::wstring_view time) {
-  if (IisMoment m; readIisMoment(date, time, m)) return VDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second);
+  if (IisMoment m; readIisDate(date, m) && readIisClock(time, m)) return VDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second);
   VDateTime t = VDateTime::parse(date, L"YMD"sv);
   const VDateTime clock = VDateTime::parse(time, L"hms"sv);
   t.hour = clock.hour;

@@ -18,10 +18,8 @@ VDateTime w3cLineTime(std::wstring_view date, std::wstring_view time);
 struct IisMoment {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
-// Reads `date` and `time` of that shape into `out`; false for any other text (which
-// w3cLineTime reads with the general parser). The halves read one field each, setting only
-// their part of `out`.
-bool readIisMoment(std::wstring_view date, std::wstring_view time, IisMoment& out);
+// Read `date` or `time` of that shape into their part of `out`; false for any other text
+// (which w3cLineTime reads with the general parser).
 bool readIisDate(std::wstring_view date, IisMoment& out);
 bool readIisClock(std::wstring_view time, IisMoment& out);
 

@@ -61,14 +61,9 @@ bool statistics::LogForAWStats::localMomentOf(std::wstring_view date, std::wstri
     dayKept_ = true;
   }
   const int64_t seconds = keptDays_ * 86400 + utc.hour * 3600 + utc.minute * 60 + utc.second;
-  const int64_t quarter = civil::floorDiv(seconds, 900);
-  if (quarter != keptQuarter_) {
-    int64_t offset = 0;
-    if (!offsets().offsetAt(seconds, offset)) return false;
-    keptQuarter_ = quarter;
-    keptOffset_ = offset;
-  }
-  const int64_t localSeconds = seconds + keptOffset_;
+  int64_t offset = 0;
+  if (!offsets().offsetAt(seconds, offset)) return false;
+  const int64_t localSeconds = seconds + offset;
   const int64_t days = civil::floorDiv(localSeconds, 86400);
   if (days != keptLocalDays_) {
     keptLocalDate_ = civil::civilFromDays(days);

@@ -48,8 +48,7 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
   VDateTime localTime(const VDateTime& utc) { return offsets().toLocal(utc); }
   // The local moment of a line's "date" and "time" of the IIS shape; false for other text,
   // and when the zone's offset there is not whole quarter hours. Lines of one day come
-  // together, so the day of the last line is kept in both calendars, and the offset of its
-  // quarter hour.
+  // together, so the day of the last line is kept in both calendars.
   bool localMomentOf(std::wstring_view date, std::wstring_view time, IisMoment& local);
   // The shared offsets, or the writer's own when none were shared.
   LocalOffsetCache& offsets();
@@ -63,6 +62,4 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
   int64_t keptDays_ = 0;                 // that day as days since 1970-01-01
   int64_t keptLocalDays_ = INT64_MIN;    // the kept local day, and its date
   civil::Date keptLocalDate_{};
-  int64_t keptQuarter_ = INT64_MIN;      // the quarter hour of UTC last converted, and its offset
-  int64_t keptOffset_ = 0;
 };

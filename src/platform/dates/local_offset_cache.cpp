@@ -1,16 +1,11 @@
 #include "platform/dates/local_offset_cache.h"
 
-#include "platform/text/civil_calendar.h"
-
-bool LocalOffsetCache::offsetAt(int64_t utc, int64_t& offset) {
-  const int64_t quarter = civil::floorDiv(utc, 900);
+bool LocalOffsetCache::askOffset(int64_t quarter, int64_t& offset) {
   Entry& entry = entries_[static_cast<size_t>(quarter) % kQuarters];
-  if (entry.quarter != quarter) {
-    const VDateTime start = VDateTime::fromUnixTime(quarter * 900);
-    entry.offset = start.toLocal().toUnixTime() - quarter * 900;
-    entry.whole = entry.offset % 900 == 0;
-    entry.quarter = quarter;
-  }
+  const VDateTime start = VDateTime::fromUnixTime(quarter * 900);
+  entry.offset = start.toLocal().toUnixTime() - quarter * 900;
+  entry.whole = entry.offset % 900 == 0;
+  entry.quarter = quarter;
   offset = entry.offset;
   return entry.whole;
 }
