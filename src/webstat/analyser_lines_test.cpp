@@ -256,3 +256,32 @@ TEST_F(AnalyserLines, AWStatsLinesOfAsciiTextAreTheSameBytesInEveryCodePage) {
                                       << text::toUtf8(record(fields).get(L"time"));
   }
 }
+
+TEST_F(AnalyserLines, AWStatsLinesAfterOthersAreWrittenAsAlone) {
+  // One writer keeps the day and the minute of the line before: a following line that
+  // shares part of its date or clock text must come out as if a fresh writer wrote it.
+  const std::vector<std::pair<const wchar_t*, const wchar_t*>> moments = {
+      {L"2024-03-31", L"00:59:10"}, {L"2024-03-31", L"00:59:59"}, {L"2024-03-31", L"00:59:60"},
+      {L"2024-03-31", L"00:59:6x"}, {L"2024-03-31", L"00:59:5"},  {L"2024-03-31", L"00:59:5.25"},
+      {L"2024-03-31", L"01:00:00"}, {L"2024-03-31", L"01:00:07"}, {L"2024-04-01", L"01:00:07"},
+      {L"2024-4-01", L"01:00:07"},  {L"2024-03-31", L"01:00:07"}, {L"2024-03-31", L"-"},
+      {L"1890-03-31", L"01:00:07"}, {L"1890-03-31", L"01:00:08"}, {L"2024-03-31", L"01:00:09"},
+  };
+  const auto line = [&](statistics::LogForAnalyser& w, size_t i, size_t& before) -> std::string {
+    try {
+      const std::string file = write(w, Line::Http, 0, record(with(with(kFullLine, L"date", moments[i].first), L"time", moments[i].second)));
+      const std::string added = file.substr(before);
+      before = file.size();
+      return added;
+    } catch (...) {
+      return "(refused)\n";
+    }
+  };
+  auto shared = make(Writer::AWStats);
+  size_t sharedSize = 0;
+  for (size_t i = 0; i < moments.size(); ++i) {
+    size_t freshSize = 0;
+    const std::string alone = line(*make(Writer::AWStats), i, freshSize);
+    EXPECT_EQ(line(*shared, i, sharedSize), alone) << i;
+  }
+}

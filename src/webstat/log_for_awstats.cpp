@@ -1,5 +1,6 @@
 #include "webstat/log_for_awstats.h"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 
@@ -106,14 +107,19 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
   }
 }
 
-bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::string& out) {
-  const std::array<W3CField, 22>& field = handles_.of(fields);
-  // Lines without a date or time, or of other shapes than IIS writes, take the general way.
+bool statistics::LogForAWStats::localMinuteOf(std::wstring_view date, std::wstring_view time) {
+  // The seconds are checked here; the rest of the clock matches the kept minute, which was
+  // read in full, or is read in full now.
+  if (date.size() != keptMinuteKey_.size() - 5 || time.size() != 8 || time[5] != L':' || time[6] < L'0' ||
+      time[6] > L'5' || time[7] < L'0' || time[7] > L'9')
+    return false;
+  if (minuteKept_ && std::equal(date.begin(), date.end(), keptMinuteKey_.begin()) &&
+      std::equal(time.begin(), time.begin() + 5, keptMinuteKey_.begin() + 10))
+    return true;
+  minuteKept_ = false;
   IisMoment t;
-  if (!localMomentOf(fields.get(field[0]), fields.get(field[1]), t)) return false;  // years 1969..9999
-  const size_t start = out.size();
-  out.resize(start + 19);
-  char* at = out.data() + start;
+  if (!localMomentOf(date, time, t)) return false;
+  char* at = keptLocalMinute_.data();
   putTwoDigits(at, t.year / 100);
   putTwoDigits(at + 2, t.year % 100);
   at[4] = '-';
@@ -124,9 +130,25 @@ bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::str
   putTwoDigits(at + 11, t.hour);
   at[13] = ':';
   putTwoDigits(at + 14, t.minute);
-  at[16] = ':';
-  putTwoDigits(at + 17, t.second);
-  out.push_back(' ');
+  std::copy(date.begin(), date.end(), keptMinuteKey_.begin());
+  std::copy(time.begin(), time.begin() + 5, keptMinuteKey_.begin() + 10);
+  minuteKept_ = true;
+  return true;
+}
+
+bool statistics::LogForAWStats::buildAsciiLine(const W3CRecord& fields, std::string& out) {
+  const std::array<W3CField, 22>& field = handles_.of(fields);
+  // Lines without a date or time, or of other shapes than IIS writes, take the general way.
+  const std::wstring_view time = fields.get(field[1]);
+  if (!localMinuteOf(fields.get(field[0]), time)) return false;  // years 1969..9999
+  // A whole number of quarter hours apart, both clocks show the same seconds.
+  char stamp[20];
+  std::memcpy(stamp, keptLocalMinute_.data(), keptLocalMinute_.size());
+  stamp[16] = ':';
+  stamp[17] = static_cast<char>(time[6]);
+  stamp[18] = static_cast<char>(time[7]);
+  stamp[19] = ' ';
+  out.append(stamp, sizeof stamp);
   // A line read as ASCII gives its values as the bytes read; others are narrowed here.
   constexpr size_t kValues = kFieldList.size() - 2;
   if (fields.appendAsciiRun(handles_.run(), kValues, out) || fields.appendAsciiValues(std::span(field).subspan(2), out))

@@ -50,6 +50,9 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
   // and when the zone's offset there is not whole quarter hours. Lines of one day come
   // together, so the day of the last line is kept in both calendars.
   bool localMomentOf(std::wstring_view date, std::wstring_view time, IisMoment& local);
+  // As localMomentOf, kept as the text "YYYY-MM-DD hh:mm" in keptLocalMinute_: a line of
+  // the minute kept is not read again but for its seconds.
+  bool localMinuteOf(std::wstring_view date, std::wstring_view time);
   // The shared offsets, or the writer's own when none were shared.
   LocalOffsetCache& offsets();
 
@@ -62,4 +65,7 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
   int64_t keptDays_ = 0;                 // that day as days since 1970-01-01
   int64_t keptLocalDays_ = INT64_MIN;    // the kept local day, and its date
   civil::Date keptLocalDate_{};
+  std::array<wchar_t, 15> keptMinuteKey_{};  // "date" and "hh:mm" of the kept minute, when minuteKept_
+  bool minuteKept_ = false;
+  std::array<char, 16> keptLocalMinute_{};  // that minute in local time
 };
