@@ -15,9 +15,14 @@ SystemAnalyserRunSettings::SystemAnalyserRunSettings(CDRDatabase& db, const Doma
       verbose_(verbose),
       deleteList_(deleteList) {}
 
-std::wstring SystemAnalyserRunSettings::vhostsRoot() { return getProductPath(L"HTTPD_VHOSTS_D"); }
-std::wstring SystemAnalyserRunSettings::awstatsRoot() { return getProductPath(L"AWStatsPath"); }
-std::wstring SystemAnalyserRunSettings::webalizerProgram() { return getProductPath(L"WebalizerPath"); }
+const std::wstring& SystemAnalyserRunSettings::keptPath(std::optional<std::wstring>& kept, const wchar_t* name) {
+  if (!kept) kept = getProductPath(name);
+  return *kept;
+}
+
+std::wstring SystemAnalyserRunSettings::vhostsRoot() { return keptPath(vhostsRoot_, L"HTTPD_VHOSTS_D"); }
+std::wstring SystemAnalyserRunSettings::awstatsRoot() { return keptPath(awstatsRoot_, L"AWStatsPath"); }
+std::wstring SystemAnalyserRunSettings::webalizerProgram() { return keptPath(webalizerProgram_, L"WebalizerPath"); }
 std::wstring SystemAnalyserRunSettings::productRoot() { return ExecSettings::system().requiredProductRoot(); }
 std::wstring SystemAnalyserRunSettings::perlDirectory() { return ExecSettings::system().componentDirectory(L"perl"); }
 

@@ -5,6 +5,7 @@
 // deleted at its end. The system settings ask the management service and the
 // control-panel database; tests give their own.
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -44,7 +45,8 @@ class AnalyserRunSettings {
 
 // The settings of a running program: the management service for the paths, `db` for the
 // aliases and (through a resolver of its own, asked once per domain) the subdomains, the
-// run's selected domains for the "www" flags. The references must outlive the object.
+// run's selected domains for the "www" flags; each path is asked once and kept for the run.
+// The references must outlive the object.
 class SystemAnalyserRunSettings : public AnalyserRunSettings {
  public:
   SystemAnalyserRunSettings(CDRDatabase& db, const DomainMap& domains, const DomainNameMap& domainNames, bool verbose,
@@ -62,7 +64,11 @@ class SystemAnalyserRunSettings : public AnalyserRunSettings {
   void deleteAtEndOfRun(const std::wstring& path) override { deleteList_.push_back(path); }
 
  private:
+  // The kept answer for the product path `name`, asked the first time; a failure is not kept.
+  static const std::wstring& keptPath(std::optional<std::wstring>& kept, const wchar_t* name);
+
   CDRDatabase& db_;
+  std::optional<std::wstring> vhostsRoot_, awstatsRoot_, webalizerProgram_;
   Statistics::Domain2Subdomain resolver_;
   const DomainMap& domains_;
   const DomainNameMap& domainNames_;
