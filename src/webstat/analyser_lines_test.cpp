@@ -269,7 +269,8 @@ TEST_F(AnalyserLines, AWStatsLinesAfterOthersAreWrittenAsAlone) {
   };
   const auto line = [&](statistics::LogForAnalyser& w, size_t i, size_t& before) -> std::string {
     try {
-      const std::string file = write(w, Line::Http, 0, record(with(with(kFullLine, L"date", moments[i].first), L"time", moments[i].second)));
+      const Fields fields = with(with(kFullLine, L"date", moments[i].first), L"time", moments[i].second);
+      const std::string file = write(w, Line::Http, 0, record(fields));
       const std::string added = file.substr(before);
       before = file.size();
       return added;
