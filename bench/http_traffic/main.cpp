@@ -29,6 +29,7 @@
 
 #include "platform/dates/vdatetime.h"
 #include "platform/registry/registry.h"
+#include "platform/system/system_root.h"
 #include "platform/text/text_codec.h"
 #include "testing/controlpanel_schema.h"
 #include "testing/service_process.h"
@@ -166,8 +167,7 @@ Timed bestOf(int runs, Run&& run) {
 // to 300 new files in the temporary directory (one per AWStats site of the run), taking
 // turns as the writers do, then deleted.
 Timed writingAlone(long long bytes) {
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string dir = tmp && *tmp ? tmp : "/tmp";
+  const std::string dir = process::tempDirectory();
   constexpr int kFiles = 300;
   constexpr size_t kBlock = 64 * 1024;
   const std::string block(kBlock, 'x');
@@ -230,6 +230,9 @@ int main(int argc, char** argv) {
   std::string files;
   for (int id = 1; id <= kDomains; ++id) files += " '" + logs + "/W3SVC" + std::to_string(id + 1) + "/ex.log'";
   const std::string statistics = testing_support::binaryPath("statistics");
+  std::vector<std::string> command = {statistics, "--http-traffic"};
+  if (const char* wrap = std::getenv("BENCH_WRAP"))
+    command = {"/bin/sh", "-c", std::string(wrap) + " '" + statistics + "' --http-traffic"};
   int status = 0;
   std::printf("%10s %-8s %10s %12s %8s %8s %9s %6s %6s\n", "lines", "webstat", "seconds", "lines/s", "awk s", "ratio",
               "peak MB", "user", "system");
@@ -245,9 +248,6 @@ int main(int argc, char** argv) {
     Timed best[2];
     for (int round = 0; round < kRuns; ++round) {
       for (int w = 0; w < 2; ++w) {
-        std::vector<std::string> command = {statistics, "--http-traffic"};
-        if (const char* wrap = std::getenv("BENCH_WRAP"))
-          command = {"/bin/sh", "-c", std::string(wrap) + " '" + statistics + "' --http-traffic"};
         // Every run counts the same lines anew: no stored traffic, no log windows.
         setWebstat(database, kWebstats[w]);
         registry::deleteTree(HKEY_LOCAL_MACHINE, registry::kDomainStateKey);

@@ -56,7 +56,8 @@ bool readIisClock(std::wstring_view time, IisMoment& out) {
 }
 
 VDateTime w3cLineTime(std::wstring_view date, std::wstring_view time) {
-  if (IisMoment m; readIisDate(date, m) && readIisClock(time, m)) return VDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second);
+  if (IisMoment m; readIisDate(date, m) && readIisClock(time, m))
+    return VDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second);
   VDateTime t = VDateTime::parse(date, L"YMD"sv);
   const VDateTime clock = VDateTime::parse(time, L"hms"sv);
   t.hour = clock.hour;

@@ -110,11 +110,12 @@ void statistics::LogForAWStats::buildLine(const W3CRecord& fields, bool ftp) {
 bool statistics::LogForAWStats::localMinuteOf(std::wstring_view date, std::wstring_view time) {
   // The seconds are checked here; the rest of the clock matches the kept minute, which was
   // read in full, or is read in full now.
-  if (date.size() != keptMinuteKey_.size() - 5 || time.size() != 8 || time[5] != L':' || time[6] < L'0' ||
-      time[6] > L'5' || time[7] < L'0' || time[7] > L'9')
+  if (date.size() != keptDate_.size() || time.size() != 8 || time[5] != L':' || time[6] < L'0' || time[6] > L'5' ||
+      time[7] < L'0' || time[7] > L'9')
     return false;
-  if (minuteKept_ && std::equal(date.begin(), date.end(), keptMinuteKey_.begin()) &&
-      std::equal(time.begin(), time.begin() + 5, keptMinuteKey_.begin() + 10))
+  // The kept minute belongs to the kept day: the day changes only when the minute is read anew.
+  if (minuteKept_ && std::equal(time.begin(), time.begin() + 5, keptClock_.begin()) &&
+      std::equal(date.begin(), date.end(), keptDate_.begin()))
     return true;
   minuteKept_ = false;
   IisMoment t;
@@ -130,8 +131,7 @@ bool statistics::LogForAWStats::localMinuteOf(std::wstring_view date, std::wstri
   putTwoDigits(at + 11, t.hour);
   at[13] = ':';
   putTwoDigits(at + 14, t.minute);
-  std::copy(date.begin(), date.end(), keptMinuteKey_.begin());
-  std::copy(time.begin(), time.begin() + 5, keptMinuteKey_.begin() + 10);
+  std::copy(time.begin(), time.begin() + 5, keptClock_.begin());
   minuteKept_ = true;
   return true;
 }

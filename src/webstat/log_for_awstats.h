@@ -65,7 +65,7 @@ class statistics::LogForAWStats : public statistics::LogForAnalyser {
   int64_t keptDays_ = 0;                 // that day as days since 1970-01-01
   int64_t keptLocalDays_ = INT64_MIN;    // the kept local day, and its date
   civil::Date keptLocalDate_{};
-  std::array<wchar_t, 15> keptMinuteKey_{};  // "date" and "hh:mm" of the kept minute, when minuteKept_
+  std::array<wchar_t, 5> keptClock_{};     // "hh:mm" of the kept minute of the kept day, when minuteKept_
   bool minuteKept_ = false;
   std::array<char, 16> keptLocalMinute_{};  // that minute in local time
 };
