@@ -36,8 +36,9 @@ std::wstring htmlEscaped(std::wstring_view text) {
 
 }  // namespace
 
-ConfigLines readConfigLines(const std::wstring& path) {
-  const std::string content = VFile::readAll(path);
+ConfigLines readConfigLines(const std::wstring& path) { return splitConfigLines(VFile::readAll(path)); }
+
+ConfigLines splitConfigLines(std::string_view content) {
   ConfigLines lines;
   size_t start = 0;
   while (start < content.size()) {

@@ -22,6 +22,8 @@ struct ConfigSetting {
 
 // The lines of the file `path`. Raises the file's OS error.
 ConfigLines readConfigLines(const std::wstring& path);
+// The lines of `content`, split after each line feed.
+ConfigLines splitConfigLines(std::string_view content);
 // The lines joined as they are.
 std::string joinConfigLines(const ConfigLines& lines);
 
