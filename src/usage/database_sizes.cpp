@@ -9,6 +9,7 @@
 #include "db/text_number.h"
 #include "platform/report/guard.h"
 #include "platform/text/text_codec.h"
+#include "usage/saturated_add.h"
 
 namespace {
 
@@ -51,7 +52,10 @@ void addMySQLDatabasesSize(CDRDatabase& db, const std::wstring& domainId, const 
       const std::wstring sql = L"SHOW TABLE STATUS FROM " + mysqlQuotedIdentifier(name);
       vreport(0, L"SQL: %s", sql);
       VRecordSet tables = mysql->query(sql);
-      while (tables.next()) total += valueOrZero(tables, L"Data_length") + valueOrZero(tables, L"Index_length");
+      while (tables.next()) {
+        addSaturated(total, valueOrZero(tables, L"Data_length"));
+        addSaturated(total, valueOrZero(tables, L"Index_length"));
+      }
     });
   } while (names.next());
 }
@@ -78,6 +82,6 @@ void addMSSQLDatabasesSize(CDRDatabase& db, const std::wstring& domainId,
 
   do {
     auto found = sizes.find(names.get(0));
-    if (found != sizes.end()) total += found->second;
+    if (found != sizes.end()) addSaturated(total, found->second);
   } while (names.next());
 }

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "usage/saturated_add.h"
+
 namespace dirwalk {
 
 namespace {
@@ -75,7 +77,7 @@ class TreeWalk {
       if (type != DT_DIR) {
         Entry e = examine(frame.fd, name, type);
         if (e.kind != Entry::Directory) {
-          total_ += e.size;
+          addSaturated(total_, e.size);
           return;
         }
       }
@@ -88,7 +90,7 @@ class TreeWalk {
     int child = ::openat(frame.fd, name, kOpenDirectory | O_NOFOLLOW);
     if (child < 0) {
       // Replaced by something else since it was listed: count what it is now.
-      if (errno == ENOTDIR || errno == ELOOP) total_ += examine(frame.fd, name, DT_UNKNOWN).size;
+      if (errno == ENOTDIR || errno == ELOOP) addSaturated(total_, examine(frame.fd, name, DT_UNKNOWN).size);
       return;
     }
     if (frames_.size() >= kHeldLevels) {

@@ -8,6 +8,7 @@
 #include "platform/text/text_codec.h"
 #include "usage/directory_size.h"
 #include "usage/domain_directory_scan.h"
+#include "usage/saturated_add.h"
 
 namespace {
 
@@ -78,12 +79,12 @@ void DiskSpaceCalculator::countDumps(const std::wstring& guid, DiskSpaceUsage& u
 void DiskSpaceCalculator::countMailboxes(const std::wstring& id, DiskSpaceUsage& usage) {
   if (diskUsageSettingOn(db_, L"not_count_mail_disk_usage")) return;
   VRecordSet sum = db_.query(L"SELECT SUM(disk_usage) FROM mail WHERE dom_id = " + id);
-  if (sum.next()) usage.mailboxes += wcrt::wtoi64(sum.get(0));
+  if (sum.next()) addSaturated(usage.mailboxes, wcrt::wtoi64(sum.get(0)));
 }
 
 void DiskSpaceCalculator::countTomcat(const std::wstring& name, const std::wstring& id, DiskSpaceUsage& usage) {
   VRecordSet service = db_.query(L"select id from DomainServices where type='tomcat' and dom_id=" + id);
   if (!service.next() || !isDirectoryName(name)) return;
   const std::wstring wars = VFileName::combine(sources_.productPath(L"CATALINA_HOME"), L"cdr-wars");
-  usage.webapps += getDirectorySize(VFileName::combine(wars, name));
+  addSaturated(usage.webapps, getDirectorySize(VFileName::combine(wars, name)));
 }

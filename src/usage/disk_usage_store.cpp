@@ -4,6 +4,7 @@
 #include "db/text_number.h"
 #include "platform/report/log_manager.h"
 #include "usage/disk_space_calculator.h"
+#include "usage/saturated_add.h"
 
 void saveDiskSpaceUsage(CDRDatabase& db, const std::wstring& domainName, const std::wstring& domainId,
                         const DiskSpaceUsage& usage) {
@@ -34,7 +35,9 @@ void saveDiskSpaceUsage(CDRDatabase& db, const std::wstring& domainName, const s
   const std::wstring remove = vformat(L"delete from disk_usage where disk_usage.dom_id = %s", domainId);
   db.provider().replace(remove, insert);
 
-  int64_t realSize = usage.httpdocs + usage.anonftp + usage.web_users;
+  int64_t realSize = usage.httpdocs;
+  addSaturated(realSize, usage.anonftp);
+  addSaturated(realSize, usage.web_users);
   const std::pair<const wchar_t*, int64_t> included[] = {
       {L"include_mysql_databases", usage.mysql_dbases}, {L"include_mssql_databases", usage.mssql_dbases},
       {L"include_logs", usage.logs},                    {L"include_mailboxes", mailboxes},
@@ -42,7 +45,7 @@ void saveDiskSpaceUsage(CDRDatabase& db, const std::wstring& domainName, const s
       {L"include_domaindumps", usage.domaindumps},
   };
   for (const auto& [setting, value] : included)
-    if (diskUsageSettingOn(db, setting)) realSize += value;
+    if (diskUsageSettingOn(db, setting)) addSaturated(realSize, value);
 
   const std::wstring update = vformat(L"update domains set real_size=%I64d where id=%s", realSize, domainId);
   vreport(0, L"%s", update);

@@ -9,6 +9,7 @@
 #include "platform/system/unique_fd.h"
 #include "platform/text/text_codec.h"
 #include "usage/directory_walk.h"
+#include "usage/saturated_add.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ class DomainDirectoryScan {
       if (entry.kind == dirwalk::Entry::Gone) return;
       const int64_t size =
           entry.kind == dirwalk::Entry::Directory ? dirwalk::treeSize(fd, name, false).value_or(0) : entry.size;
-      record_.*(row ? row->component : &DiskSpaceUsage::httpdocs) += size;
+      addSaturated(record_.*(row ? row->component : &DiskSpaceUsage::httpdocs), size);
     });
   }
 

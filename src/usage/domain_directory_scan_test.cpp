@@ -3,8 +3,13 @@
 // are missing or cannot be read.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -149,4 +154,27 @@ TEST_F(DomainDirectoryScanTest, MissingRootsAddNothingSilentlyAndUnreadableOnesA
   ::chmod((vhosts() + "/other.com/httpdocs").c_str(), 0755);
   EXPECT_EQ(got, describe(DiskSpaceUsage()) + "|" + describe(DiskSpaceUsage()) + "|1 Unable to scan directory " +
                      vhosts() + "/example.com/*.* : Permission denied");
+}
+
+// A sparse file is as long as its owner says, whatever the disk holds: the sums stop at
+// the largest value instead of wrapping round to a small or negative one below any limit.
+TEST(DomainDirectoryScanSums, StopAtTheLargestValueInsteadOfWrapping) {
+  // tmpfs takes the largest length a file may have; most disk file systems refuse it.
+  char base[] = "/dev/shm/cadro-sparse-XXXXXX";
+  if (!::mkdtemp(base)) GTEST_SKIP() << "no /dev/shm";
+  const std::string root = base;
+  const auto sparse = [](const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const bool made = fd >= 0 && ::ftruncate(fd, INT64_MAX) == 0;
+    if (fd >= 0) ::close(fd);
+    return made;
+  };
+  std::filesystem::create_directories(root + "/example.com/httpdocs");
+  const bool made = sparse(root + "/example.com/httpdocs/a") && sparse(root + "/example.com/httpdocs/b") &&
+                    sparse(root + "/example.com/loose");
+  DiskSpaceUsage usage;
+  if (made) scanDomainDirectory(VFileName::fromNative(root + "/example.com"), VFileName::fromNative(root), usage);
+  std::filesystem::remove_all(root);
+  if (!made) GTEST_SKIP() << "/dev/shm refuses files of the largest length";
+  EXPECT_EQ(usage.httpdocs, INT64_MAX);
 }

@@ -7,6 +7,7 @@
 #include "db/sql_dialect.h"
 #include "db/text_number.h"
 #include "usage/limit_events.h"
+#include "usage/saturated_add.h"
 
 namespace {
 
@@ -24,12 +25,6 @@ int64_t number(VRecordSet& rows, int32_t column, const wchar_t* missing) {
 
 bool exceeds(int64_t usage, int64_t limit) { return limit >= 0 && usage > limit; }
 
-// A client's total stops at the largest value rather than wrapping round to a small one
-// that no limit would catch.
-void addTo(int64_t& total, int64_t value) {
-  if (__builtin_add_overflow(total, value, &total)) total = value < 0 ? INT64_MIN : INT64_MAX;
-}
-
 struct Limits {
   int64_t disk, traffic, mysql, mssql;
 };
@@ -38,10 +33,10 @@ struct Usage {
   int64_t realSize = 0, traffic = 0, mysql = 0, mssql = 0;
 
   Usage& operator+=(const Usage& other) {
-    addTo(realSize, other.realSize);
-    addTo(traffic, other.traffic);
-    addTo(mysql, other.mysql);
-    addTo(mssql, other.mssql);
+    addSaturated(realSize, other.realSize);
+    addSaturated(traffic, other.traffic);
+    addSaturated(mysql, other.mysql);
+    addSaturated(mssql, other.mssql);
     return *this;
   }
 };
