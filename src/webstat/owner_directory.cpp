@@ -92,8 +92,10 @@ OwnerDirectory OwnerDirectory::child(std::wstring_view name, bool create) const 
 }
 
 void OwnerDirectory::touch(std::wstring_view name) const {
-  UniqueFd fd(::openat(this->fd(), native(name).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd.isOpen() && errno != ELOOP) fail(L"CreateFile", pathOf(name), errno);
+  // Created only when nothing stands under the name: an entry the owner put there (a FIFO
+  // whose open would wait for a reader for ever, a link) is left as it is.
+  UniqueFd fd(::openat(this->fd(), native(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd.isOpen() && errno != EEXIST) fail(L"CreateFile", pathOf(name), errno);
 }
 
 void OwnerDirectory::removeFile(std::wstring_view name) const {
@@ -181,6 +183,8 @@ void OwnerDirectory::setPermissions(mode_t directoryMode, mode_t fileMode) const
     // Opened as itself: a file swapped for a link after the listing is left alone.
     UniqueFd file(::openat(fd(), VFileName::toNative(e.name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (file.isOpen() && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(file.get(), fileMode);
+    // A file with another name elsewhere is not the directory's own: its mode stays.
+    if (file.isOpen() && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
+      ::fchmod(file.get(), fileMode);
   }
 }

@@ -69,7 +69,8 @@ class OwnerDirectory {
   // Renames the entry `from` to `to` unless an entry `to` exists. 0, or the errno of the
   // failure (EEXIST when `to` exists; nothing changed then).
   int renameNoReplace(std::wstring_view from, std::wstring_view to) const;
-  // Gives the directory mode `directoryMode` and each regular file directly in it `fileMode`.
+  // Gives the directory mode `directoryMode` and each regular file directly in it that has
+  // no other name `fileMode`.
   void setPermissions(mode_t directoryMode, mode_t fileMode) const;
 
  private:

@@ -2,9 +2,14 @@
 // previous index page moved aside and restored when the start fails, the tidy-up of the
 // statistics directory, and the back-up of a file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/statistics.h"
 #include "platform/text/text_codec.h"
@@ -117,6 +122,32 @@ TEST_F(WebalizerRun, PreviousIndexPageSurvivesAFailedStartAndTheDirectoryIsTidie
     }
     fs::remove_all(t);
   }
+}
+
+TEST_F(WebalizerRun, EntriesTheOwnerPlantedInTheDirectoryAreLeftAsTheyAre) {
+  const std::string t = dir.file("vhosts/wz.test/statistics/webstat");
+  fs::create_directories(t);
+  // A FIFO under the marker's name: opening it to write would wait for a reader for ever.
+  ASSERT_EQ(::mkfifo((t + "/CopyAWStats.lock").c_str(), 0644), 0);
+  // A second name of a file elsewhere: its mode is not the directory's to give.
+  writeFile(dir.file("outside/secret"), "secret\n");
+  ::chmod(dir.file("outside/secret").c_str(), 0600);
+  ASSERT_EQ(::link(dir.file("outside/secret").c_str(), (t + "/usage.png").c_str()), 0);
+
+  std::atomic<bool> finished{false};
+  bool unblocked = false;
+  std::thread watchdog([&] {
+    for (int i = 0; i < 100 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (finished) return;
+    const int reader = ::open((t + "/CopyAWStats.lock").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    unblocked = reader >= 0;
+    if (reader >= 0) ::close(reader);
+  });
+  writer(L"wz.test", 0)->run(0);
+  finished = true;
+  watchdog.join();
+  EXPECT_FALSE(unblocked) << "the run waited on the FIFO";
+  EXPECT_EQ(fs::status(dir.file("outside/secret")).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(WebalizerRun, BackupFileMovesTheFileAside) {
