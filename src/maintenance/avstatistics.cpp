@@ -62,7 +62,9 @@ void avstatistics::process() {
     newest_ = last;
     currentDay_ = last;
     collectLogFiles();
-    for (LogFile& file : files_) countFile(file);
+    // Every file is read from the same day on: the rows from `last` on are gone, so each
+    // record of those days counts once, whichever file holds it and whatever the order.
+    for (LogFile& file : files_) countFile(file, last);
     storeCounters();
     database_.setMiscParam(lastProcessedKey_, newest_);
     applyRetention();
@@ -99,7 +101,7 @@ void avstatistics::collectFrom(const std::wstring& directory, bool top) {
   }
 }
 
-void avstatistics::countFile(LogFile& file) {
+void avstatistics::countFile(LogFile& file, const std::wstring& floor) {
   const ContextRecord context{L"Unable to read " + file.path, "avstatistics::countFile", __LINE__};
   std::optional<Utf16LogReader> reader;
   try {
@@ -109,8 +111,6 @@ void avstatistics::countFile(LogFile& file) {
     file.readFailed = true;
     return;
   }
-  // Records before the newest day processed so far were counted already.
-  const std::wstring floor = newest_;
   for (;;) {
     try {
       if (!reader->next()) break;
@@ -122,7 +122,7 @@ void avstatistics::countFile(LogFile& file) {
     // The tail of a line longer than a piece is never a record of its own, however it reads.
     if (!reader->startsLine() || !matcher_.match(reader->piece(), record_)) continue;
     const std::wstring_view day = record_.day();
-    if (day < floor) continue;
+    if (day < floor) continue;  // stored by an earlier pass, and not deleted this time
     if (day > file.newestDay) file.newestDay.assign(day);
     if (day != currentDay_) {
       storeCounters();

@@ -13,9 +13,9 @@
 //              last day processed in "LastSpamStatisticLog" (virus names are not counted)
 //
 // Each pass recounts its last processed day: the rows from that day on are deleted and
-// counted again from the files still present. So that the recount is complete, a file whose
-// newest record lies on the newest day processed is kept until a later pass has processed a
-// later day.
+// counted again from the files still present, every file from that same day on. So that the
+// recount is complete, a file whose newest record lies on the newest day processed is kept
+// until a later pass has processed a later day.
 
 #include <cstdint>
 #include <functional>
@@ -51,7 +51,8 @@ class avstatistics {
 
   void collectLogFiles();
   void collectFrom(const std::wstring& directory, bool top);
-  void countFile(LogFile& file);
+  // Counts the records of `file` from the day `floor` on (all when it is empty).
+  void countFile(LogFile& file, const std::wstring& floor);
   void countRecord(const AvLogRecord& record);
   // Stores the counters for the current day (nothing for an empty day) and empties them.
   void storeCounters();

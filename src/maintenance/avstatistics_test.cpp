@@ -154,6 +154,27 @@ TYPED_TEST(AvStatistics, RerunsRecountTheNewestDayFromTheKeptFileAndDeleteItAfte
   EXPECT_EQ(this->counts(), expected);
 }
 
+TYPED_TEST(AvStatistics, ANewFileOfALaterDayReadFirstLeavesTheRecountOfTheKeptDayWhole) {
+  this->writeLog("cadrolog_avstat_b.log", line(L"2024/03/03 12:00:00", L"clean\tx\t\t") +
+                                              line(L"2024/03/03 12:05:00", L"infected\tx\t<v@x>\tEICAR"));
+  this->pass();
+  ASSERT_TRUE(fileExists(this->log("cadrolog_avstat_b.log")));
+
+  // Read before the kept file, and a day later than the one it recounts.
+  this->writeLog("cadrolog_avstat_a.log", line(L"2024/03/04 12:00:00", L"clean\tx\t\t"));
+  const Rows expected = {
+      L"recipients|2024-03-03|v@x|1", L"summary|2024-03-03|clean|1", L"summary|2024-03-03|infected|1",
+      L"summary|2024-03-04|clean|1",  L"viruses|2024-03-03|EICAR|1",
+  };
+  for (int run = 2; run <= 3; ++run) {  // the third recounts only the new day
+    this->pass();
+    EXPECT_EQ(this->counts(), expected) << "run " << run;
+    EXPECT_EQ(this->last(), L"2024-03-04") << "run " << run;
+    EXPECT_FALSE(fileExists(this->log("cadrolog_avstat_b.log"))) << "run " << run;
+    EXPECT_TRUE(fileExists(this->log("cadrolog_avstat_a.log"))) << "run " << run;
+  }
+}
+
 TYPED_TEST(AvStatistics, SpamCountsRecipientsOfInfectedMailButNoVirusNames) {
   this->writeLog("cadrolog_spamstat_1.log",
                  line(L"2024/03/01 10:00:00", L"infected\tx\t<Spam@Target.com>, other@x\tSomeVirus") +
