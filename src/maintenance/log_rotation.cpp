@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,9 @@
 #include "platform/report/guard.h"
 #include "platform/report/idn_name.h"
 #include "platform/report/log_manager.h"
+#include "platform/service/product_paths.h"
+#include "platform/system/fd_io.h"
+#include "platform/system/system_root.h"
 #include "platform/system/unique_fd.h"
 
 namespace {
@@ -31,18 +35,47 @@ constexpr int kArchiveNumberLimit = 32000;
 
 // ---- The directory, seen through one descriptor
 
-// The log directory `directory`, or a closed descriptor when it does not exist. Any other
-// failure raises "FindFirstFile '<directory>/*.*'".
-UniqueFd openLogDirectory(const std::wstring& directory) {
-  const std::string native = VFileName::toNative(directory);
-  UniqueFd fd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.isOpen() || errno == ENOENT || errno == ENOTDIR) return fd;
-  filesupport::raise(L"FindFirstFile", VFileName::combine(directory, L"*.*"), errno, VCTX(L"", kOperation));
+UniqueFd openDirectoryAt(int parentFd, const std::string& name, bool followLink) {
+  return UniqueFd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+}
+
+// The log directory `directory`, or a closed descriptor when it does not exist. Below the
+// web hosts root `vhostsRoot` the tree is the domain owner's, who may swap any directory of
+// it for a link: there the root is opened as the administrator's (following links) and
+// every component below it without following one, so that a link on the way counts as a
+// missing directory. A directory elsewhere is the administrator's and is opened as named.
+// Any other failure raises "FindFirstFile '<directory>/*.*'".
+UniqueFd openLogDirectory(const std::wstring& directory, const std::wstring& vhostsRoot) {
+  const std::wstring root = VFileName::withoutTrailingSeparators(vhostsRoot);
+  const std::wstring path = VFileName::withoutTrailingSeparators(directory);
+  const bool owned = !root.empty() && path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                     path[root.size()] == L'/';
+  UniqueFd fd = openDirectoryAt(AT_FDCWD, VFileName::toNative(owned ? root : path), true);
+  int err = errno;
+  for (size_t at = root.size(); owned && fd.isOpen() && at < path.size();) {
+    const size_t end = std::min(path.find(L'/', at + 1), path.size());
+    const std::wstring name = path.substr(at + 1, end - at - 1);
+    at = end;
+    if (name.empty() || name == L".") continue;
+    UniqueFd next = openDirectoryAt(fd.get(), VFileName::toNative(name), false);
+    err = errno == ELOOP ? ENOTDIR : errno;  // a link stands where the directory should
+    fd = std::move(next);
+  }
+  if (fd.isOpen() || err == ENOENT || err == ENOTDIR) return fd;
+  filesupport::raise(L"FindFirstFile", VFileName::combine(directory, L"*.*"), err, VCTX(L"", kOperation));
 }
 
 // Whether the entry `name` is a file the rotation may read or remove: a regular file with
 // no other name (a hard link would let the owner of the directory reach a file elsewhere).
 bool isOwnRegularFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Whether the entry `name` of the open directory, taken as itself, is still the file `seen`.
+bool stillTheFile(int dirFd, const std::string& name, const struct stat& seen) {
+  struct stat now;
+  return ::fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, seen);
+}
 
 // The rotation's files of the open directory, in name order: regular files only, each with
 // its last-write time and size.
@@ -128,8 +161,6 @@ void giveLikeTheLog(int archiveFd, const struct stat& log) {
   ::fchmod(archiveFd, log.st_mode & 0666);
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 bool compressInDirectory(int dirFd, const std::wstring& directory, const std::wstring& name) {
   const std::string logName = VFileName::toNative(name);
   const std::string archiveName = VFileName::toNative(name + L".zip");
@@ -152,20 +183,84 @@ bool compressInDirectory(int dirFd, const std::wstring& directory, const std::ws
   const int logFd = log.get();
   const bool archived = ziparchive::writeSingleEntry(archive.get(), logName, modified, logFd, digest,
                                                      [logFd] { return leaseHeld(logFd); }) &&
-                        ziparchive::verifySingleEntry(archive.get(), logName, digest) && leaseHeld(logFd) &&
-                        ::fsync(dirFd) == 0;
-  if (!archived) {
-    ::unlinkat(dirFd, archiveName.c_str(), 0);
-    return false;
+                        ziparchive::verifySingleEntry(archive.get(), logName, digest) && ::fsync(dirFd) == 0;
+  if (archived) {
+    // Only now is the archive handed to the log's owner, who could otherwise change it while
+    // it is written and read back.
+    giveLikeTheLog(archive.get(), opened);
+    // The name must still stand for the file that was archived (else the archive stays and
+    // so does the log), and no one may have opened the log since: the lease is looked at
+    // just before the log goes, which leaves a writer the shortest window to lose lines in.
+    if (!stillTheFile(dirFd, logName, opened)) return false;
+    if (leaseHeld(logFd)) return ::unlinkat(dirFd, logName.c_str(), 0) == 0;
   }
-  // Only now is the archive handed to the log's owner, who could otherwise change it while
-  // it is written and read back.
-  giveLikeTheLog(archive.get(), opened);
-  archive.reset();
-  // The name must still stand for the file that was archived.
-  struct stat now;
-  if (::fstatat(dirFd, logName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(now, opened)) return false;
-  return ::unlinkat(dirFd, logName.c_str(), 0) == 0;
+  ::unlinkat(dirFd, archiveName.c_str(), 0);
+  return false;
+}
+
+// ---- Mailing and removal
+
+// A copy of an open file under its own name, in a new directory of the system temporary
+// directory that only this process's user may enter; removed with that directory when the
+// object goes. The mail provider opens files by name, so it is given this copy and never
+// a name in a directory the domain's owner can change.
+class PrivateCopy {
+ public:
+  PrivateCopy(int from, const std::string& name) : directory_(makeDirectory()), path_(directory_ + "/" + name) {
+    try {
+      fill(from);
+    } catch (...) {
+      discard();
+      throw;
+    }
+  }
+  ~PrivateCopy() { discard(); }
+  PrivateCopy(const PrivateCopy&) = delete;
+  PrivateCopy& operator=(const PrivateCopy&) = delete;
+
+  std::wstring path() const { return VFileName::fromNative(path_); }
+
+ private:
+  static std::string makeDirectory() {
+    std::string pattern = process::tempDirectory() + "/logrotate.XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+      filesupport::raise(L"CreateDirectory", VFileName::fromNative(pattern), errno, VCTX(L"", kOperation));
+    return pattern;
+  }
+  void fill(int from) const {
+    UniqueFd out(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.isOpen()) fail(errno);
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(from, buffer, sizeof(buffer));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) fail(errno);
+      if (n == 0) break;
+      if (int err = fdio::writeAll(out.get(), std::string_view(buffer, static_cast<size_t>(n)))) fail(err);
+    }
+  }
+  [[noreturn]] void fail(int err) const { filesupport::raise(L"CopyFile", path(), err, VCTX(L"", kOperation)); }
+  void discard() const {
+    ::unlink(path_.c_str());
+    ::rmdir(directory_.c_str());
+  }
+
+  std::string directory_;
+  std::string path_;
+};
+
+// Deletes the file `name` of the open directory when it is still the file `seen`, forcing
+// as removeFile does: a directory without its owner's write bit gets it back first.
+void removeSeenFile(int dirFd, const std::string& name, const struct stat& seen, const std::wstring& path) {
+  if (!stillTheFile(dirFd, name, seen)) return;
+  if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
+  int err = errno;
+  struct stat dir;
+  if (err == EACCES && ::fstat(dirFd, &dir) == 0 && ::fchmod(dirFd, (dir.st_mode & 07777) | S_IWUSR | S_IXUSR) == 0) {
+    if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
+    err = errno;
+  }
+  filesupport::raise(L"DeleteFile", path, err, VCTX(L"", "removeFile"));
 }
 
 // ---- The rotation of one directory
@@ -173,11 +268,17 @@ bool compressInDirectory(int dirFd, const std::wstring& directory, const std::ws
 class DirectoryRotation {
  public:
   DirectoryRotation(CDRDatabase& db, const LogRotationPolicy& policy, const std::wstring& domainName,
-                    const std::wstring& directory, const mailmng::ProviderSource& source)
-      : db_(db), policy_(policy), domainName_(domainName), directory_(directory), source_(source) {}
+                    const std::wstring& directory, const mailmng::ProviderSource& source,
+                    const std::wstring& vhostsRoot)
+      : db_(db),
+        policy_(policy),
+        domainName_(domainName),
+        directory_(directory),
+        source_(source),
+        vhostsRoot_(vhostsRoot) {}
 
   void run() {
-    UniqueFd dir = openLogDirectory(directory_);
+    UniqueFd dir = openLogDirectory(directory_, vhostsRoot_);
     if (!dir.isOpen()) return;
     std::vector<LogFileEntry> rotation = plainFiles(listLogFiles(dir.get(), directory_));
     bool newestKept = false;
@@ -222,22 +323,32 @@ class DirectoryRotation {
 
   size_t keptCount() const { return static_cast<size_t>(std::max<int32_t>(policy_.maxNumberOfLogFiles, 0)); }
 
+  // Only what was listed goes: a name swapped for a link or another kind of file since is
+  // left alone, so its target is neither mailed nor touched. What is mailed is read through
+  // the descriptor that is checked, and what is deleted is that same file.
   void remove(int dirFd, const std::wstring& path, mailmng::imailmngprovider* provider) {
-    // Only what was listed goes: a name swapped for a link or another kind of file since
-    // is left alone, so its target is neither mailed nor touched.
-    struct stat st;
-    if (::fstatat(dirFd, nativeName(path).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !isOwnRegularFile(st)) return;
-    if (provider) mail(*provider, path);
-    removeFile(path, true);
+    const std::string name = nativeName(path);
+    struct stat seen;
+    if (::fstatat(dirFd, name.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0 || !isOwnRegularFile(seen)) return;
+    if (provider) {
+      // Not blocking: a FIFO swapped in meanwhile refuses at once.
+      UniqueFd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      struct stat opened;
+      if (!file.isOpen() || ::fstat(file.get(), &opened) != 0 || !isOwnRegularFile(opened) || !sameFile(opened, seen))
+        return;
+      mail(*provider, file.get(), name, path);
+    }
+    removeSeenFile(dirFd, name, seen, path);
   }
 
-  void mail(mailmng::imailmngprovider& provider, const std::wstring& path) {
+  void mail(mailmng::imailmngprovider& provider, int fd, const std::string& name, const std::wstring& path) {
     try {
+      const PrivateCopy copy(fd, name);
       std::wstring adminName;
       std::wstring adminEmail;
       db_.getAdminEmail(adminName, adminEmail);
       provider.send(adminEmail, adminName, policy_.email, L"",
-                    L"Domain " + domainName_ + L" log " + VFileName::fileName(path), L"", {path}, L"", L"");
+                    L"Domain " + domainName_ + L" log " + VFileName::fileName(path), L"", {copy.path()}, L"", L"");
     } catch (...) {
       guard::rethrowAs(vformat(L"Send log email to %s", idn::toUnicode(domainName_)), VCTX(L"", kOperation));
     }
@@ -248,6 +359,7 @@ class DirectoryRotation {
   const std::wstring& domainName_;
   const std::wstring& directory_;
   const mailmng::ProviderSource& source_;
+  const std::wstring& vhostsRoot_;
 };
 
 std::optional<LogRotationPolicy> queryPolicy(CDRDatabase& db, const std::wstring& domainId) {
@@ -262,7 +374,8 @@ std::optional<LogRotationPolicy> queryPolicy(CDRDatabase& db, const std::wstring
 namespace logrotate {
 
 void start(CDRDatabase& database, const DomainNameMap& domains, const std::wstring& domainName,
-           const std::vector<std::wstring>& logDirectories, const mailmng::ProviderSource& source) {
+           const std::vector<std::wstring>& logDirectories, const mailmng::ProviderSource& source,
+           const VhostsRoot& vhostsRoot) {
   guard::report(0, VCTX(vformat(L"Rotate log for domain %s", domainName), kOperation), [&] {
     auto found = domains.find(domainName);
     if (found == domains.end()) {
@@ -277,7 +390,10 @@ void start(CDRDatabase& database, const DomainNameMap& domains, const std::wstri
       const ContextRecord context = VCTX(vformat(L"Process domain %s log %s", shownName,
                                                  VFileName::fileName(VFileName::withoutTrailingSeparators(directory))),
                                          kOperation);
-      guard::report(3, context, [&] { DirectoryRotation(database, *policy, domainName, directory, source).run(); });
+      guard::report(3, context, [&] {
+        const std::wstring root = vhostsRoot ? vhostsRoot() : getProductPath(L"HTTPD_VHOSTS_D");
+        DirectoryRotation(database, *policy, domainName, directory, source, root).run();
+      });
     }
   });
 }

@@ -6,10 +6,13 @@
 //
 // A domain's owner writes into its log directories, so nothing found there is trusted:
 // only regular files with a single name are rotated (a symbolic link, a directory, a FIFO,
-// a device or a hard link to a file elsewhere is left alone), every file is opened relative
-// to the directory without following a link, and a log is deleted only after its archive
-// has been written to the disk and read back whole.
+// a device or a hard link to a file elsewhere is left alone), a directory below the web
+// hosts root is reached from that root without following a link, every file is opened,
+// mailed (as a private copy) and deleted relative to the directory without following a
+// link, and a log is deleted only after its archive has been written to the disk and read
+// back whole.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,9 @@ class CDRDatabase;
 
 namespace logrotate {
 
+// The web hosts root (HTTPD_VHOSTS_D).
+using VhostsRoot = std::function<std::wstring()>;
+
 // Rotates the logs of `domainName` (looked up in `domains`, name to identifier) in each of
 // `logDirectories`, in order. Reports "Rotating log for domain %s..." first; a domain that
 // is not in the map is reported as "Domain %s does not exist" (both at level 0). Does
@@ -27,10 +33,13 @@ namespace logrotate {
 // directory is reported at level 3 as "Process domain %s log %s" and the next directory
 // follows; any other failure is reported at level 0 as "Rotate log for domain %s". Never
 // raises. The mail provider comes from `source`, once per directory that has files to
-// mail, and only then.
+// mail, and only then. The web hosts root comes from `vhostsRoot`, asked for each
+// directory (without it, from the management service): a directory below it is the
+// domain owner's, and a link anywhere on the way below the root makes it count as missing.
 void start(CDRDatabase& database, const DomainNameMap& domains, const std::wstring& domainName,
            const std::vector<std::wstring>& logDirectories,
-           const mailmng::ProviderSource& source = mailmng::standardProviderSource());
+           const mailmng::ProviderSource& source = mailmng::standardProviderSource(),
+           const VhostsRoot& vhostsRoot = {});
 
 }  // namespace logrotate
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "maintenance/log_rotation.h"
 #include "maintenance/maintenance_test_database.h"
@@ -21,6 +22,34 @@ using maintenance_test::MaintenanceDatabase;
 namespace fs = std::filesystem;
 
 namespace {
+
+// A mail provider that lets `swap` run first when it is asked to send, as a domain's owner
+// racing the rotation would, and then reads what it was given to attach.
+class SwappingProvider final : public mailmng::imailmngprovider {
+ public:
+  struct Attachment {
+    std::string path, content;
+  };
+  SwappingProvider(std::function<void()> swap, std::vector<Attachment>& mailed)
+      : swap_(std::move(swap)), mailed_(mailed) {}
+  uint32_t interfaceVersion() const noexcept override { return mailmng::kInterfaceVersion; }
+  bool supportsFeature(int32_t) override { return false; }
+  void getMailTraffic(const mailmng::Moment&, const mailmng::Moment&, mailmng::MailDomainMap&, mailmng::FileList&,
+                      mailmng::SentMessagesMap&) override {}
+  mailmng::imailbox* getMailbox(const std::wstring&, const std::wstring&) override { return nullptr; }
+  void send(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&,
+            const std::wstring&, const mailmng::FileList& attachments, const std::wstring&,
+            const std::wstring&) override {
+    swap_();
+    for (const std::wstring& a : attachments) mailed_.push_back({text::toUtf8(a), readFile(text::toUtf8(a))});
+  }
+  void release() noexcept override { delete this; }
+
+ private:
+  ~SwappingProvider() = default;
+  std::function<void()> swap_;
+  std::vector<Attachment>& mailed_;
+};
 
 struct File {
   std::string name;
@@ -53,9 +82,15 @@ class LogDirectoryRotation : public MaintenanceDatabase<JetProviderEngine> {
       ::utimensat(AT_FDCWD, logs_.file(f.name).c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
   }
+  // The logs directory stands right below the hosts root.
   void rotate(const std::wstring& domain = L"a.com") {
     logrotate::start(db(), {{L"a.com", L"1"}}, domain, {text::fromUtf8(logs_.path()), L"/nonexistent/W3SVC9"},
-                     mail_testing::MailProviderScript::source());
+                     mail_testing::MailProviderScript::source(),
+                     [this] { return text::fromUtf8(fs::path(logs_.path()).parent_path().string()); });
+  }
+  void rotateIn(const std::string& root, const std::string& directory, const mailmng::ProviderSource& source) {
+    logrotate::start(db(), {{L"a.com", L"1"}}, L"a.com", {text::fromUtf8(directory)}, source,
+                     [&root] { return text::fromUtf8(root); });
   }
   // The names left, in name order.
   std::string left() {
@@ -169,11 +204,16 @@ TEST_F(LogDirectoryRotation, RemovedLogsAreMailedFirstAndKeptWhenTheMailFails) {
   mail_testing::MailProviderScript script;
   rotate();
   EXPECT_EQ(left(), "b.log");
-  EXPECT_EQ(script.takeCalls(),
-            (std::vector<std::string>{
-                "instance",
-                "send admin@host.example|Admin|owner@a.com||Domain a.com log a.log||" + logs_.file("a.log") + "||",
-                "release"}));
+  const std::vector<std::string> calls = script.takeCalls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0], "instance");
+  EXPECT_EQ(calls[2], "release");
+  // The attachment is a private copy under the log's own name, gone once the mail is sent.
+  const std::string sent = "send admin@host.example|Admin|owner@a.com||Domain a.com log a.log||";
+  ASSERT_EQ(calls[1].substr(0, sent.size()), sent);
+  const fs::path attached = calls[1].substr(sent.size(), calls[1].size() - sent.size() - 2);
+  EXPECT_EQ(attached.filename(), "a.log");
+  EXPECT_FALSE(fs::exists(attached.parent_path())) << attached;
 
   script.write("throw send\n");
   lay({{"a.log", 2 * kDay}, {"b.log", kDay}, {"c.log", 60}});
@@ -216,6 +256,96 @@ TEST_F(LogDirectoryRotation, WhatTheOwnerPlantsIsNeitherReadNorRemoved) {
   EXPECT_EQ(readFile(outside.file("secret.log")), "secret");
   EXPECT_EQ(readFile(outside.file("other.zip")), "zip");
   for (const std::string& call : script.takeCalls()) EXPECT_EQ(call.find("secret"), std::string::npos) << call;
+}
+
+// A domain's tree below the hosts root, hosts/a.com/statistics/logs with one finished log,
+// and a directory outside it, outside/logs, whose log an owner would like removed.
+struct OwnerTree {
+  OwnerTree() {
+    fs::create_directories(logs);
+    fs::create_directories(outside.file("logs"));
+    writeFile(logs + "/a.log", "log");
+    writeFile(outside.file("logs/a.log"), "victim");
+    const int64_t old = VDateTime::nowUtc().toUnixTime() - 3 * kDay;
+    const timespec times[2] = {{old, 0}, {old, 0}};
+    for (const std::string& f : {logs + "/a.log", outside.file("logs/a.log")})
+      ::utimensat(AT_FDCWD, f.c_str(), times, 0);
+  }
+  std::string outsideLeft() const {
+    std::string out;
+    for (const auto& e : fs::directory_iterator(outside.file("logs"))) out += e.path().filename().string() + " ";
+    return out + readFile(outside.file("logs/a.log"));
+  }
+  TempDir hosts, outside;
+  const std::string statistics = hosts.file("a.com/statistics");
+  const std::string logs = statistics + "/logs";
+};
+
+TEST_F(LogDirectoryRotation, ALinkOnTheWayBelowTheHostsRootCountsAsAMissingDirectory) {
+  policy(L"0", L"true", L"by_time", L"daily");
+  const struct {
+    const char* name;
+    std::function<void(const OwnerTree&)> plant;
+    bool removed;  // the domain's own log
+  } cases[] = {
+      {"no link: the log is zipped and removed", [](const OwnerTree&) {}, true},
+      {"logs is a link",
+       [](const OwnerTree& t) {
+         fs::remove_all(t.logs);
+         fs::create_directory_symlink(t.outside.file("logs"), t.logs);
+       },
+       false},
+      {"statistics is a link",
+       [](const OwnerTree& t) {
+         fs::remove_all(t.statistics);
+         fs::create_directory_symlink(t.outside.path(), t.statistics);
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    const OwnerTree tree;
+    c.plant(tree);
+    rotateIn(tree.hosts.path() + "/", tree.logs, mail_testing::MailProviderScript::source());
+    EXPECT_EQ(tree.outsideLeft(), "a.log victim") << c.name;
+    EXPECT_EQ(fs::exists(tree.hosts.file("a.com/statistics/logs/a.log")), !c.removed) << c.name;
+  }
+}
+
+TEST_F(LogDirectoryRotation, ALogSwappedWhileItIsMailedIsMailedAsListedAndNothingOutsideIsRemoved) {
+  policy(L"0", L"false", L"by_time", L"never", L"owner@a.com");
+  const struct {
+    const char* name;
+    std::function<void(const OwnerTree&)> swap;
+    std::string movedLeft;  // what is left where the listed log went
+  } cases[] = {
+      {"the name becomes a link to a file outside",
+       [](const OwnerTree& t) {
+         fs::rename(t.logs + "/a.log", t.statistics + "/a.log");
+         fs::create_symlink(t.outside.file("logs/a.log"), t.logs + "/a.log");
+       },
+       "log"},
+      {"the directory becomes a link to one outside",
+       [](const OwnerTree& t) {
+         fs::rename(t.logs, t.statistics + "/old");
+         fs::create_directory_symlink(t.outside.file("logs"), t.logs);
+       },
+       "removed"},
+  };
+  for (const auto& c : cases) {
+    const OwnerTree tree;
+    std::vector<SwappingProvider::Attachment> mailed;
+    rotateIn(tree.hosts.path(), tree.logs, [&] {
+      return mailmng::ProviderHandle(new SwappingProvider([&] { c.swap(tree); }, mailed));
+    });
+    ASSERT_EQ(mailed.size(), 1u) << c.name;
+    EXPECT_EQ(mailed[0].content, "log") << c.name;
+    EXPECT_EQ(fs::path(mailed[0].path).filename(), "a.log") << c.name;
+    EXPECT_FALSE(fs::exists(mailed[0].path)) << c.name;
+    EXPECT_EQ(tree.outsideLeft(), "a.log victim") << c.name;
+    const std::string moved =
+        fs::exists(tree.statistics + "/a.log") ? tree.statistics + "/a.log" : tree.statistics + "/old/a.log";
+    EXPECT_EQ(fs::exists(moved) ? readFile(moved) : "removed", c.movedLeft) << c.name;
+  }
 }
 
 TEST_F(LogDirectoryRotation, ALogTheServerHoldsOpenIsNeitherZippedNorRemoved) {
