@@ -35,10 +35,6 @@ constexpr int kArchiveNumberLimit = 32000;
 
 // ---- The directory, seen through one descriptor
 
-UniqueFd openDirectoryAt(int parentFd, const std::string& name, bool followLink) {
-  return UniqueFd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
-}
-
 // The log directory `directory`, or a closed descriptor when it does not exist. Below the
 // web hosts root `vhostsRoot` the tree is the domain owner's, who may swap any directory of
 // it for a link: there the root is opened as the administrator's (following links) and
@@ -50,14 +46,14 @@ UniqueFd openLogDirectory(const std::wstring& directory, const std::wstring& vho
   const std::wstring path = VFileName::withoutTrailingSeparators(directory);
   const bool owned = !root.empty() && path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
                      path[root.size()] == L'/';
-  UniqueFd fd = openDirectoryAt(AT_FDCWD, VFileName::toNative(owned ? root : path), true);
+  UniqueFd fd = filesupport::openDirectoryAt(AT_FDCWD, VFileName::toNative(owned ? root : path), true);
   int err = errno;
   for (size_t at = root.size(); owned && fd.isOpen() && at < path.size();) {
     const size_t end = std::min(path.find(L'/', at + 1), path.size());
     const std::wstring name = path.substr(at + 1, end - at - 1);
     at = end;
     if (name.empty() || name == L".") continue;
-    UniqueFd next = openDirectoryAt(fd.get(), VFileName::toNative(name), false);
+    UniqueFd next = filesupport::openDirectoryAt(fd.get(), VFileName::toNative(name), false);
     err = errno == ELOOP ? ENOTDIR : errno;  // a link stands where the directory should
     fd = std::move(next);
   }
@@ -230,14 +226,7 @@ class PrivateCopy {
   void fill(int from) const {
     UniqueFd out(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out.isOpen()) fail(errno);
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(from, buffer, sizeof(buffer));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) fail(errno);
-      if (n == 0) break;
-      if (int err = fdio::writeAll(out.get(), std::string_view(buffer, static_cast<size_t>(n)))) fail(err);
-    }
+    if (int err = fdio::copyAll(from, out.get())) fail(err);
   }
   [[noreturn]] void fail(int err) const { filesupport::raise(L"CopyFile", path(), err, VCTX(L"", kOperation)); }
   void discard() const {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/files/file_support.h"
 #include "platform/files/vdirectory.h"
 #include "platform/files/vfilefinder.h"
 #include "platform/files/vfilename.h"
@@ -25,11 +26,6 @@ std::string native(std::wstring_view name) {
   if (!isPlainFileName(name))
     throw ArgumentException(L"Not a plain name: '" + std::wstring(name) + L"'", VCTX(L"", kOperation));
   return VFileName::toNative(name);
-}
-
-UniqueFd openDirectoryAt(int parentFd, const std::string& name, bool followLink) {
-  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-  return UniqueFd(::openat(parentFd, name.c_str(), flags));
 }
 
 // A name no one else chooses: the entry's own name behind a dot, and random letters.
@@ -53,7 +49,7 @@ bool isPlainFileName(std::wstring_view name) {
 OwnerDirectory OwnerDirectory::open(const std::wstring& root, const std::vector<std::wstring>& components,
                                     size_t createFrom) {
   std::wstring path = root;
-  UniqueFd fd = openDirectoryAt(AT_FDCWD, VFileName::toNative(root), true);
+  UniqueFd fd = filesupport::openDirectoryAt(AT_FDCWD, VFileName::toNative(root), true);
   if (!fd.isOpen()) fail(L"CreateFile", root, errno);
   OwnerDirectory dir(std::move(fd), std::move(path));
   for (size_t i = 0; i < components.size(); ++i) dir = dir.child(components[i], i >= createFrom);
@@ -81,10 +77,10 @@ bool OwnerDirectory::isDirectory(std::wstring_view name) const {
 
 OwnerDirectory OwnerDirectory::child(std::wstring_view name, bool create) const {
   const std::string n = native(name);
-  UniqueFd fd = openDirectoryAt(this->fd(), n, false);
+  UniqueFd fd = filesupport::openDirectoryAt(this->fd(), n, false);
   if (!fd.isOpen() && errno == ENOENT && create) {
     if (::mkdirat(this->fd(), n.c_str(), 0755) != 0 && errno != EEXIST) fail(L"CreateDirectory", pathOf(name), errno);
-    fd = openDirectoryAt(this->fd(), n, false);
+    fd = filesupport::openDirectoryAt(this->fd(), n, false);
   }
   // A link standing under the name is refused as a file in the way would be.
   if (!fd.isOpen()) fail(L"CreateFile", pathOf(name), errno == ELOOP ? ENOTDIR : errno);
@@ -132,15 +128,9 @@ void OwnerDirectory::copyFileFrom(const std::wstring& sourcePath, std::wstring_v
   replaceWith(
       name,
       [&](int out) {
-        char buffer[65536];
-        for (;;) {
-          const ssize_t n = ::read(in.get(), buffer, sizeof(buffer));
-          if (n < 0 && errno == EINTR) continue;
-          if (n < 0) fail(L"CopyFile", sourcePath, errno);
-          if (n == 0) break;
-          if (int err = fdio::writeAll(out, std::string_view(buffer, static_cast<size_t>(n))))
-            fail(L"CopyFile", pathOf(name), err);
-        }
+        bool readFailed = false;
+        if (int err = fdio::copyAll(in.get(), out, &readFailed))
+          fail(L"CopyFile", readFailed ? sourcePath : pathOf(name), err);
         // The copy keeps the source's times, so that it reads as no older than its source.
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         if (::futimens(out, times) != 0) fail(L"CopyFile", pathOf(name), errno);

@@ -1,5 +1,6 @@
 #include "platform/files/file_support.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -26,6 +27,11 @@ std::string nativePath(std::wstring_view path, std::wstring_view call, const Con
   if (path.empty() || path.find(L'\0') != std::wstring_view::npos)
     raiseOsError(operationText(call, path), winerr::kInvalidName, record);
   return VFileName::toNative(path);
+}
+
+UniqueFd openDirectoryAt(int parentFd, const std::string& name, bool followLink) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+  return UniqueFd(::openat(parentFd, name.c_str(), flags));
 }
 
 int openError(int err, const std::string& native) {

@@ -8,6 +8,7 @@
 
 #include "platform/dates/vdatetime.h"
 #include "platform/report/vexception.h"
+#include "platform/system/unique_fd.h"
 
 struct timespec;
 
@@ -26,6 +27,11 @@ std::string nativePath(std::wstring_view path, std::wstring_view call, const Con
 // The errno to report for a failed open of `native`: a missing directory on the way is a
 // missing path (ENOTDIR, code 3) rather than a missing file (ENOENT, code 2).
 int openError(int err, const std::string& native);
+
+// The directory `name` below the open directory `parentFd` (AT_FDCWD: a path), read-only;
+// a link under the name is followed only when `followLink`. Closed, with errno set, when
+// it cannot be opened.
+UniqueFd openDirectoryAt(int parentFd, const std::string& name, bool followLink);
 
 // A file time stamp as a UTC VDateTime; the zero value for a stamp outside the range of
 // file times (before 1601 or after 30827).

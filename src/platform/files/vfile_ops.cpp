@@ -9,34 +9,14 @@
 #include "platform/files/file_support.h"
 #include "platform/files/vfile.h"
 #include "platform/files/vfilename.h"
+#include "platform/system/fd_io.h"
 
 namespace {
 
-constexpr size_t kCopyChunk = 64 * 1024;
+constexpr size_t kReadChunk = 64 * 1024;
 
 std::string native(const std::wstring& path, const wchar_t* call, const char* operation) {
   return filesupport::nativePath(path, call, VCTX(L"", operation));
-}
-
-// Copies the bytes of one open file into another; errno of the failed call, 0 on success.
-int copyContent(int in, int out) {
-  char buffer[kCopyChunk];
-  for (;;) {
-    ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return 0;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      done += w;
-    }
-  }
 }
 
 class Descriptor {
@@ -70,7 +50,7 @@ int copyFileTo(const std::string& from, const std::string& to, bool exclusive) {
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (exclusive ? O_EXCL : O_TRUNC);
   Descriptor out(::open(to.c_str(), flags, st.st_mode & 07777));
   if (out.get() < 0) return errno == ELOOP ? EACCES : errno;
-  int err = copyContent(in.get(), out.get());
+  int err = fdio::copyAll(in.get(), out.get());
   if (err == 0 && ::fchmod(out.get(), st.st_mode & 07777) != 0) err = errno;
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (err == 0 && ::futimens(out.get(), times) != 0) err = errno;
@@ -121,7 +101,7 @@ VDateTime VFile::lastWriteTime(const std::wstring& path) {
 std::string VFile::readAll(const std::wstring& path) {
   VFile file(path, Mode::Read);
   std::string content;
-  char buffer[kCopyChunk];
+  char buffer[kReadChunk];
   while (size_t n = file.read(buffer, sizeof buffer)) content.append(buffer, n);
   return content;
 }

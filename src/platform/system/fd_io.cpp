@@ -21,4 +21,19 @@ int writeAll(int fd, std::string_view data) {
   return 0;
 }
 
+int copyAll(int in, int out, bool* readFailed) {
+  char buffer[64 * 1024];
+  if (readFailed) *readFailed = false;
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (readFailed) *readFailed = true;
+      return errno;
+    }
+    if (n == 0) return 0;
+    if (int err = writeAll(out, std::string_view(buffer, static_cast<size_t>(n)))) return err;
+  }
+}
+
 }  // namespace fdio
